@@ -1,0 +1,121 @@
+// Raster image library: the Image record, region operations and image files.
+//
+// An Image is 8-bit grey (1 channel) or 24-bit colour (3 channels). Its header
+// is a BMP information header and colour table, and its pixel store is BMP
+// pixel data: rows bottom-up (row 0 is the bottom line), each padded to a
+// multiple of 4 bytes, colour pixels as blue, green, red. The store lives in
+// memory right after the record, or in a spill file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// ---- The record ----------------------------------------------------------
+
+#pragma pack(push, 1)
+struct BmpInfoHeader {  // BITMAPINFOHEADER, little-endian as on disk
+    uint32_t size;
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;
+    uint32_t sizeImage;
+    int32_t xPelsPerMetre;
+    int32_t yPelsPerMetre;
+    uint32_t coloursUsed;
+    uint32_t coloursImportant;
+};
+struct RgbQuad {
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
+    uint8_t reserved;
+};
+#pragma pack(pop)
+static_assert(sizeof(BmpInfoHeader) == 40);
+static_assert(sizeof(RgbQuad) == 4);
+
+constexpr int kSpillPathSize = 272;
+
+struct Image {
+    BmpInfoHeader info;
+    RgbQuad palette[256];  // follows info directly, so both are written as one block
+    uint32_t createFlags;
+    std::FILE* spillFile;  // file-backed Images only
+    char spillPath[kSpillPathSize];
+    // Fields of the QR encoder.
+    uint32_t flags;
+    int32_t cellSize;
+    int32_t maskPattern;
+    int32_t moduleCount;
+    uint8_t* modules;
+    uint8_t* moduleKinds;
+    uint8_t darkColour[3];
+    uint8_t lightColour[3];
+    uint8_t* pixels;  // in-memory store, right after the record; nullptr when file-backed
+};
+static_assert(offsetof(Image, palette) == sizeof(BmpInfoHeader));
+
+// Create flags.
+constexpr uint32_t IMAGE_FILL_WHITE = 0x0001;
+constexpr uint32_t IMAGE_NO_FILL = 0x1000;
+constexpr uint32_t IMAGE_FILE_BACKED = 0x2000;
+// Region and access flags.
+constexpr uint32_t IMAGE_FILL_OUTSIDE = 0x0001;
+constexpr uint32_t IMAGE_CONSUME_SOURCE = 0x4000;
+constexpr uint32_t IMAGE_FROM_TOP = 0x8000;
+
+// ---- Record and pixel access --------------------------------------------
+
+// A new Image, or nullptr for a non-positive size, a size whose row stride or
+// image size does not fit a signed 32-bit integer, no memory, or a spill file
+// that cannot be made and filled. Channels other than 1 or 3 become 3.
+Image* ImageCreate(uint32_t createFlags, int width, int height, int channels,
+                   int xPelsPerMetre, int yPelsPerMetre, const char* spillPath);
+void ImageFree(Image* image);
+// Closes and removes the spill file, then zeroes the record.
+void ImageReset(Image* image);
+
+// Byte offset of pixel (x, y), both clamped into the Image; with
+// IMAGE_FROM_TOP y counts from the top line.
+int ImagePixelOffset(uint32_t accessFlags, const Image* image, int x, int y);
+// Clamps the origin into the Image and cuts width and height at its edges (a
+// width or height <= 0 reaches to the edge). Returns bytes per pixel.
+int ImageClipRect(const Image* image, int* x, int* y, int* width, int* height);
+
+// Byte access to the pixel store; 0, or -1 when the spill file fails us.
+int ImageReadBytes(const Image* image, int offset, int unitSize, int count, void* destination);
+int ImageWriteBytes(Image* image, int offset, int unitSize, int count, const void* source);
+int ImageCopyBytes(Image* destination, int destinationOffset, const Image* source,
+                   int sourceOffset, int unitSize, int count);
+
+void ImageSetCellSize(uint32_t options, Image* image, int cellSize);
+void ImageSetMaskPattern(uint32_t options, Image* image, int maskPattern);
+
+// The largest block of wanted, wanted/2, wanted/4, ... bytes, not below
+// minimum; its size goes to *obtained. nullptr when none can be had.
+void* AllocShrinking(std::size_t wanted, std::size_t minimum, std::size_t* obtained);
+
+// ---- Region operations ---------------------------------------------------
+
+Image* ImageCrop(uint32_t options, Image* source, const char* spillPath, int x, int y, int width,
+                 int height);
+int ImagePaste(uint32_t options, Image* destination, int dx, int dy, const Image* source, int sx,
+               int sy, int sw, int sh);
+// colour is red, green, blue. 0, or -2 when the row buffer cannot be had.
+int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int height,
+                  const uint8_t colour[3]);
+
+// ---- BMP files -----------------------------------------------------------
+
+int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image);
+Image* ImageReadBmp(uint32_t createFlags, const char* fileName, const char* spillPath);
+
+// ---- PNG files -----------------------------------------------------------
+
+int ImageWritePng(uint32_t options, const char* fileName, const Image* image);
+Image* ImageReadPng(uint32_t flags, const char* fileName, const char* spillPath);
+int ImageConvertPngToBmp(uint32_t options, const char* pngFileName, const char* bmpFileName);
+int ImageConvertBmpToPng(uint32_t options, const char* bmpFileName, const char* pngFileName);

@@ -1,0 +1,47 @@
+/* zemqrfile.h - make a QR Code image file (PNG or BMP) from a message.
+ *
+ * The shared library libZEMQRFile exports exactly the two functions below.
+ * Both take the same ten arguments and return 0 when the file was written,
+ * or a negative result code telling which stage failed.
+ */
+#ifndef ZEMQRFILE_H
+#define ZEMQRFILE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Bits of the flags word (all other bits are ignored). */
+#define IMAGEFLAG_MESSAGE_FILE 0x00000001u /* message is the name of a file holding it */
+#define IMAGEFLAG_TEXT 0x00001000u         /* never split a Shift-JIS character when cutting */
+#define IMAGEFLAG_VERBOSE2 0x40000000u     /* also store the bare symbol as "qr.png" */
+#define IMAGEFLAG_VERBOSE 0x80000000u      /* print the encoder's trace on standard output */
+
+/* Result codes. */
+#define ZEMQR_OK 0
+#define ZEMQR_ERR_PARAMETER (-1)   /* output name or message missing, empty or too long */
+#define ZEMQR_ERR_FILE_OPEN (-2)   /* message file cannot be opened */
+#define ZEMQR_ERR_FILE_READ (-3)   /* message file cannot be read */
+#define ZEMQR_ERR_IMAGE (-4)       /* work image cannot be created */
+#define ZEMQR_ERR_CROP (-6)        /* cropped image cannot be made */
+/* -20 to -39: the encoder's own codes; -61 to -74: PNG writer code - 60;
+ * -81 to -94: BMP writer code - 80. */
+
+/* fileName must have room for 4 more characters and the terminator: a name
+ * not ending in ".bmp" or ".png" (any case) gets ".png" appended in place. */
+int32_t ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version, int32_t level,
+                  int32_t maskPattern, int32_t cellSize, int32_t charset, int32_t length,
+                  const char* message);
+
+/* The same operation under a second name. */
+int32_t ZEMQRFileC(uint32_t flags, char* fileName, int32_t mode, int32_t version,
+                   int32_t level, int32_t maskPattern, int32_t cellSize, int32_t charset,
+                   int32_t length, const char* message);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZEMQRFILE_H */
