@@ -100,17 +100,49 @@ void* AllocShrinking(std::size_t wanted, std::size_t minimum, std::size_t* obtai
 
 // ---- Region operations ---------------------------------------------------
 
+// Every rectangle is clipped to its Image first (ImageClipRect), and every row
+// index honours IMAGE_FROM_TOP in the options.
+
+// A new Image holding the rectangle of the source (same channels and
+// resolution, fresh encoder fields), file-backed with IMAGE_FILE_BACKED.
+// With IMAGE_CONSUME_SOURCE the source is released, but only on success.
+// nullptr when the new Image or its row buffer cannot be had or a spill file
+// fails; the source is then untouched.
 Image* ImageCrop(uint32_t options, Image* source, const char* spillPath, int x, int y, int width,
                  int height);
+// Copies the source rectangle (sx, sy, sw, sh) to (dx, dy), cut at the
+// destination's edges. Bytes are copied as they are, so both Images must have
+// the same channel count: -1 (nothing copied) when they differ. -2 when a row
+// could not be copied (spill file failure, or no staging buffer between two
+// spill files); the other rows are still copied. 0 otherwise.
 int ImagePaste(uint32_t options, Image* destination, int dx, int dy, const Image* source, int sx,
                int sy, int sw, int sh);
-// colour is red, green, blue. 0, or -2 when the row buffer cannot be had.
+// colour is red, green, blue (a grey Image takes the first byte). With
+// IMAGE_FILL_OUTSIDE everything but the rectangle is filled. 0; -2 when the
+// row buffer cannot be had (Image unchanged); -3 when a spill file fails.
 int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int height,
                   const uint8_t colour[3]);
 
 // ---- BMP files -----------------------------------------------------------
 
+// Stores the Image as an uncompressed BMP file: 14-byte file header, the
+// information header and colour table as the record holds them, the pixel
+// store. Options are ignored. 0, or the stage that failed: -1 open, -2 file
+// header, -6 information header and colour table, -7 pixels (in memory),
+// -8 no copy buffer, -9 reading the spill file, -10 writing copied pixels. A
+// short write counts as a failure; a failing close counts against the pixels
+// (-7, or -10 for a file-backed Image). A file left incomplete is not removed.
 int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image);
+// Loads an uncompressed bottom-up BMP file of 8 or 24 bits per pixel, with a
+// 40-byte information header or a later, longer version of it (whose extra
+// fields are skipped). Anything else is refused (nullptr): other depths,
+// compression, top-down rows, a size <= 0 or beyond what ImageCreate takes,
+// more than 256 colours, pixel data that overlaps the headers or is cut short.
+// The Image's header always reads size 40, planes 1 and the image size of its
+// geometry. An 8-bit file's colour table fills the first colours-used entries
+// of `palette`, the rest stay zero; pixel indices are kept as they are, even
+// those past the file's table. createFlags is stored in the Image as given;
+// with IMAGE_FILE_BACKED the pixels go to a spill file at spillPath.
 Image* ImageReadBmp(uint32_t createFlags, const char* fileName, const char* spillPath);
 
 // ---- PNG files -----------------------------------------------------------
