@@ -143,6 +143,27 @@ EncodedMatrix EncodeMatrix(Image* image, int mode, int version, int level, int m
     return out;
 }
 
+QrCodeRun RunQrCode(uint32_t flags, int mode, int version, int level, int maskPattern,
+                    const std::string& message, int cellSize) {
+    QrCodeRun run;
+    const int side = 185 * cellSize + 2;
+    Image* canvas = ImageCreate(IMAGE_FILL_WHITE, side, side, 3, 0, 0, nullptr);
+    if (canvas == nullptr) {
+        run.result = INT32_MIN;
+        return run;
+    }
+    ImageSetMaskPattern(0, canvas, maskPattern);
+    ImageSetCellSize(0, canvas, cellSize);
+    run.result =
+        QRCode(flags, canvas, 0, 0, mode, version, level,
+               reinterpret_cast<const uint8_t*>(message.data()), static_cast<int>(message.size()));
+    if (run.result > 0) {
+        run.decoded = DecodeQrImage(canvas);
+    }
+    ImageFree(canvas);
+    return run;
+}
+
 std::optional<std::string> DecodeModules(const Image* image) {
     const int n = image->moduleCount;
     const int scale = 3;
