@@ -72,8 +72,8 @@ constexpr uint32_t IMAGE_FROM_TOP = 0x8000;
 // A new Image, or nullptr for a non-positive size, a size whose row stride or
 // image size does not fit a signed 32-bit integer, no memory, or a spill file
 // that cannot be made and filled. Channels other than 1 or 3 become 3.
-Image* ImageCreate(uint32_t createFlags, int width, int height, int channels,
-                   int xPelsPerMetre, int yPelsPerMetre, const char* spillPath);
+Image* ImageCreate(uint32_t createFlags, int width, int height, int channels, int xPelsPerMetre,
+                   int yPelsPerMetre, const char* spillPath);
 void ImageFree(Image* image);
 // Closes and removes the spill file, then zeroes the record.
 void ImageReset(Image* image);
@@ -88,8 +88,8 @@ int ImageClipRect(const Image* image, int* x, int* y, int* width, int* height);
 // Byte access to the pixel store; 0, or -1 when the spill file fails us.
 int ImageReadBytes(const Image* image, int offset, int unitSize, int count, void* destination);
 int ImageWriteBytes(Image* image, int offset, int unitSize, int count, const void* source);
-int ImageCopyBytes(Image* destination, int destinationOffset, const Image* source,
-                   int sourceOffset, int unitSize, int count);
+int ImageCopyBytes(Image* destination, int destinationOffset, const Image* source, int sourceOffset,
+                   int unitSize, int count);
 
 void ImageSetCellSize(uint32_t options, Image* image, int cellSize);
 void ImageSetMaskPattern(uint32_t options, Image* image, int maskPattern);
