@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include "diag/memory.h"
 #include "qrcode/qrcode.h"
 #include "tests/qrcode/qr_test_util.h"
 #include "tests/support/test_support.h"
+#include "zemqrfile.h"
 
 namespace {
 
@@ -100,6 +104,36 @@ TEST(RenderTest, ZbarReadsTheDrawing) {
     ASSERT_EQ(ImageWriteBmp(0, "symbol.bmp", cropped), 0);
     EXPECT_EQ(DecodeQrFileWithZbar("symbol.bmp"), message);
     ImageFree(cropped);
+}
+
+TEST(RenderTest, SecondVerboseLevelStoresTheBareSymbol) {
+    ScratchDir scratch;
+    const auto* message = reinterpret_cast<const uint8_t*>("DEBUG");
+    Image* canvas = ImageCreate(IMAGE_FILL_WHITE, 742, 742, 3, 0, 0, nullptr);
+    ASSERT_NE(canvas, nullptr);
+    ImageSetCellSize(0, canvas, 4);
+    ASSERT_EQ(QRCode(IMAGEFLAG_VERBOSE, canvas, 0, 0, 0, 1, QR_LEVEL_M, message, 5), 118);
+    EXPECT_FALSE(ReadWholeFile("qr.png").has_value());
+    ASSERT_EQ(QRCode(IMAGEFLAG_VERBOSE2, canvas, 0, 0, 0, 1, QR_LEVEL_M, message, 5), 118);
+    Image* bare = ImageReadPng(0, "qr.png", nullptr);
+    ASSERT_NE(bare, nullptr);
+    EXPECT_EQ(bare->info.width, 84);
+    EXPECT_EQ(bare->info.height, 84);
+    int different = 0;  // against the symbol drawn 17 pixels in on the canvas
+    for (int y = 0; y < 84; ++y) {
+        for (int x = 0; x < 84; ++x) {
+            different += PixelValue(bare, x, y) != PixelValue(canvas, 17 + x, 17 + y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(different, 0);
+    EXPECT_EQ(PixelValue(bare, 0, 83), 0);  // the top-left finder, no quiet zone
+    ImageFree(bare);
+    // A debug file that cannot be written changes nothing.
+    ASSERT_EQ(std::remove("qr.png"), 0);
+    ASSERT_EQ(mkdir("qr.png", 0700), 0);
+    EXPECT_EQ(QRCode(IMAGEFLAG_VERBOSE2, canvas, 0, 0, 0, 1, QR_LEVEL_M, message, 5), 118);
+    EXPECT_EQ(DecodeQrImage(canvas), "DEBUG");
+    ImageFree(canvas);
 }
 
 }  // namespace
