@@ -32,22 +32,6 @@ int PolynomialRemainder(int value, int generator) {
     return value;
 }
 
-// Alignment centres by the spacing rule: 6, then evenly spaced (an even step)
-// back from 4 × version + 10, with version 32 the one exception.
-std::vector<int> AlignmentCentres(int version) {
-    if (version == 1) {
-        return {};
-    }
-    const int count = version / 7 + 2;
-    const int step = version == 32 ? 26 : (4 * version + 2 * count + 1) / (2 * count - 2) * 2;
-    std::vector<int> centres(static_cast<size_t>(count));
-    centres[0] = 6;
-    for (int i = count - 1, centre = 4 * version + 10; i >= 1; --i, centre -= step) {
-        centres[static_cast<size_t>(i)] = centre;
-    }
-    return centres;
-}
-
 constexpr int kDataModule = -1;
 constexpr int kInfoModule = -2;
 
@@ -111,6 +95,22 @@ int FormatData(int word) {
 }
 
 }  // namespace
+
+// 6, then evenly spaced (an even step) back from 4 × version + 10; version
+// 32 is the one exception.
+std::vector<int> AlignmentCentres(int version) {
+    if (version == 1) {
+        return {};
+    }
+    const int count = version / 7 + 2;
+    const int step = version == 32 ? 26 : (4 * version + 2 * count + 1) / (2 * count - 2) * 2;
+    std::vector<int> centres(static_cast<size_t>(count));
+    centres[0] = 6;
+    for (int i = count - 1, centre = 4 * version + 10; i >= 1; --i, centre -= step) {
+        centres[static_cast<size_t>(i)] = centre;
+    }
+    return centres;
+}
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string bytes;
