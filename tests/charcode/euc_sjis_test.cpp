@@ -1,6 +1,5 @@
-#include <iconv.h>
-
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <optional>
 #include <string>
