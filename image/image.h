@@ -72,8 +72,8 @@ constexpr uint32_t IMAGE_FROM_TOP = 0x8000;
 // A new Image, or nullptr for a non-positive size, a size whose row stride or
 // image size does not fit a signed 32-bit integer, no memory, or a spill file
 // that cannot be made and filled. Channels other than 1 or 3 become 3.
-Image* ImageCreate(uint32_t createFlags, int width, int height, int channels,
-                   int xPelsPerMetre, int yPelsPerMetre, const char* spillPath);
+Image* ImageCreate(uint32_t createFlags, int width, int height, int channels, int xPelsPerMetre,
+                   int yPelsPerMetre, const char* spillPath);
 void ImageFree(Image* image);
 // Closes and removes the spill file, then zeroes the record.
 void ImageReset(Image* image);
@@ -88,8 +88,8 @@ int ImageClipRect(const Image* image, int* x, int* y, int* width, int* height);
 // Byte access to the pixel store; 0, or -1 when the spill file fails us.
 int ImageReadBytes(const Image* image, int offset, int unitSize, int count, void* destination);
 int ImageWriteBytes(Image* image, int offset, int unitSize, int count, const void* source);
-int ImageCopyBytes(Image* destination, int destinationOffset, const Image* source,
-                   int sourceOffset, int unitSize, int count);
+int ImageCopyBytes(Image* destination, int destinationOffset, const Image* source, int sourceOffset,
+                   int unitSize, int count);
 
 void ImageSetCellSize(uint32_t options, Image* image, int cellSize);
 void ImageSetMaskPattern(uint32_t options, Image* image, int maskPattern);
@@ -100,11 +100,26 @@ void* AllocShrinking(std::size_t wanted, std::size_t minimum, std::size_t* obtai
 
 // ---- Region operations ---------------------------------------------------
 
+// Every rectangle is clipped to its Image first (ImageClipRect), and every row
+// index honours IMAGE_FROM_TOP in the options.
+
+// A new Image holding the rectangle of the source (same channels and
+// resolution, fresh encoder fields), file-backed with IMAGE_FILE_BACKED.
+// With IMAGE_CONSUME_SOURCE the source is released, but only on success.
+// nullptr when the new Image or its row buffer cannot be had or a spill file
+// fails; the source is then untouched.
 Image* ImageCrop(uint32_t options, Image* source, const char* spillPath, int x, int y, int width,
                  int height);
+// Copies the source rectangle (sx, sy, sw, sh) to (dx, dy), cut at the
+// destination's edges. Bytes are copied as they are, so both Images must have
+// the same channel count: -1 (nothing copied) when they differ. -2 when a row
+// could not be copied (spill file failure, or no staging buffer between two
+// spill files); the other rows are still copied. 0 otherwise.
 int ImagePaste(uint32_t options, Image* destination, int dx, int dy, const Image* source, int sx,
                int sy, int sw, int sh);
-// colour is red, green, blue. 0, or -2 when the row buffer cannot be had.
+// colour is red, green, blue (a grey Image takes the first byte). With
+// IMAGE_FILL_OUTSIDE everything but the rectangle is filled. 0; -2 when the
+// row buffer cannot be had (Image unchanged); -3 when a spill file fails.
 int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int height,
                   const uint8_t colour[3]);
 

@@ -1,0 +1,21 @@
+// Reads typed values off the front of a fuzz input; past its end every value is 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+struct FuzzInput {
+    const uint8_t* data;
+    std::size_t size;
+
+    template <typename T>
+    T Take() {
+        T value{};
+        const std::size_t n = size < sizeof(T) ? size : sizeof(T);
+        std::memcpy(&value, data, n);
+        data += n;
+        size -= n;
+        return value;
+    }
+};

@@ -1,0 +1,43 @@
+// Region operations with arbitrary rectangles, flags and store kinds.
+#include <cstdint>
+
+#include "fuzz/fuzz_input.h"
+#include "image/image.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in{data, size};
+    const auto geometry = in.Take<uint32_t>();
+    const int width = 1 + static_cast<int>(geometry % 61);
+    const int height = 1 + static_cast<int>((geometry >> 8) % 61);
+    const int channels = (geometry >> 16) & 1 ? 3 : 1;
+    const uint32_t storeFlags = (geometry >> 17) & 1 ? IMAGE_FILE_BACKED : 0;
+    Image* target = ImageCreate(storeFlags, width, height, channels, 0, 0, "region-a.spill");
+    Image* other = ImageCreate((geometry >> 18) & 1 ? IMAGE_FILE_BACKED : 0, 1 + width / 2,
+                               1 + height / 3, (geometry >> 19) & 1 ? 3 : 1, 0, 0,
+                               "region-b.spill");
+    if (target == nullptr || other == nullptr) {
+        ImageFree(target);
+        ImageFree(other);
+        return 0;
+    }
+    while (in.size > 0) {
+        const auto op = in.Take<uint8_t>() % 3;
+        const auto flags = in.Take<uint32_t>() & ~IMAGE_CONSUME_SOURCE;
+        const int x = in.Take<int32_t>();
+        const int y = in.Take<int32_t>();
+        const int w = in.Take<int32_t>();
+        const int h = in.Take<int32_t>();
+        if (op == 0) {
+            const uint8_t colour[3] = {in.Take<uint8_t>(), in.Take<uint8_t>(), in.Take<uint8_t>()};
+            ImageFillRect(flags, target, x, y, w, h, colour);
+        } else if (op == 1) {
+            ImagePaste(flags, target, in.Take<int32_t>(), in.Take<int32_t>(), other, x, y, w, h);
+        } else {
+            Image* cut = ImageCrop(flags, target, "region-c.spill", x, y, w, h);
+            ImageFree(cut);
+        }
+    }
+    ImageFree(target);
+    ImageFree(other);
+    return 0;
+}

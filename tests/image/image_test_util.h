@@ -1,0 +1,61 @@
+// Pixel helpers for the image tests: each pixel gets a value derived from its
+// position, so a test can tell exactly where every byte came from.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "image/image.h"
+
+// Byte l of the pixel at (x, y), y counted from row 0 of the store.
+inline uint8_t PatternByte(int x, int y, int l) {
+    return static_cast<uint8_t>(x * 7 + y * 13 + l * 101 + 1);
+}
+
+inline std::vector<uint8_t> PixelAt(const Image* image, int x, int y) {
+    const int bytesPerPixel = image->info.bitCount / 8;
+    std::vector<uint8_t> pixel(static_cast<size_t>(bytesPerPixel));
+    EXPECT_EQ(
+        ImageReadBytes(image, ImagePixelOffset(0, image, x, y), 1, bytesPerPixel, pixel.data()), 0);
+    return pixel;
+}
+
+inline std::vector<uint8_t> PatternPixel(const Image* image, int x, int y) {
+    std::vector<uint8_t> pixel(static_cast<size_t>(image->info.bitCount / 8));
+    for (size_t l = 0; l < pixel.size(); ++l) {
+        pixel[l] = PatternByte(x, y, static_cast<int>(l));
+    }
+    return pixel;
+}
+
+inline void FillPattern(Image* image) {
+    for (int y = 0; y < image->info.height; ++y) {
+        for (int x = 0; x < image->info.width; ++x) {
+            const std::vector<uint8_t> pixel = PatternPixel(image, x, y);
+            ASSERT_EQ(ImageWriteBytes(image, ImagePixelOffset(0, image, x, y), 1,
+                                      static_cast<int>(pixel.size()), pixel.data()),
+                      0);
+        }
+    }
+}
+
+// The whole pixel store, filler bytes included.
+inline std::vector<uint8_t> StoreBytes(const Image* image) {
+    std::vector<uint8_t> bytes(image->info.sizeImage);
+    EXPECT_EQ(ImageReadBytes(image, 0, 1, static_cast<int>(bytes.size()), bytes.data()), 0);
+    return bytes;
+}
+
+// The pixels row by row from row 0, without the filler bytes.
+inline std::vector<uint8_t> PixelBytes(const Image* image) {
+    const int rowBytes = image->info.width * (image->info.bitCount / 8);
+    std::vector<uint8_t> bytes(static_cast<size_t>(rowBytes) * image->info.height);
+    for (int y = 0; y < image->info.height; ++y) {
+        EXPECT_EQ(ImageReadBytes(image, ImagePixelOffset(0, image, 0, y), 1, rowBytes,
+                                 &bytes[static_cast<size_t>(y) * rowBytes]),
+                  0);
+    }
+    return bytes;
+}
