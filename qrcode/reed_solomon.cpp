@@ -77,6 +77,7 @@ constexpr bool GeneratorsHaveNoZeroCoefficient(const ByteTable& exp, const ByteT
 
 }  // namespace
 
+// Built by the compiler; nothing is computed at run time.
 constexpr ByteTable GfExp = MakeExpTable();
 constexpr ByteTable GfLog = MakeLogTable(GfExp);
 constexpr GeneratorTable GeneratorPolynomials = MakeGenerators(GfExp, GfLog);
