@@ -125,7 +125,24 @@ int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int h
 
 // ---- BMP files -----------------------------------------------------------
 
+// Stores the Image as an uncompressed BMP file: 14-byte file header, the
+// information header and colour table as the record holds them, the pixel
+// store. Options are ignored. 0, or the stage that failed: -1 open, -2 file
+// header, -6 information header and colour table, -7 pixels (in memory),
+// -8 no copy buffer, -9 reading the spill file, -10 writing copied pixels. A
+// short write counts as a failure; a failing close counts against the pixels
+// (-7, or -10 for a file-backed Image). A file left incomplete is not removed.
 int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image);
+// Loads an uncompressed bottom-up BMP file of 8 or 24 bits per pixel, with a
+// 40-byte information header or a later, longer version of it (whose extra
+// fields are skipped). Anything else is refused (nullptr): other depths,
+// compression, top-down rows, a size <= 0 or beyond what ImageCreate takes,
+// more than 256 colours, pixel data that overlaps the headers or is cut short.
+// The Image's header always reads size 40, planes 1 and the image size of its
+// geometry. An 8-bit file's colour table fills the first colours-used entries
+// of `palette`, the rest stay zero; pixel indices are kept as they are, even
+// those past the file's table. createFlags is stored in the Image as given;
+// with IMAGE_FILE_BACKED the pixels go to a spill file at spillPath.
 Image* ImageReadBmp(uint32_t createFlags, const char* fileName, const char* spillPath);
 
 // ---- PNG files -----------------------------------------------------------
