@@ -235,6 +235,52 @@ TEST(CommandLineTest, JapaneseTextTravelsAsShiftJis) {
     ExpectSymbol("file0.png", utf8);
     EXPECT_EQ(Cli({"-k", "1", "raw.png", utf8}).status, 0);
     ExpectSymbol("raw.png", utf8);
+
+    // Cut to the 17 bytes of a version 1-L symbol, -t keeps the last
+    // double-byte character whole.
+    const std::string kana =
+        "AB\xE3\x81\x82\xE3\x81\x84\xE3\x81\x86\xE3\x81\x88\xE3\x81\x8A"
+        "\xE3\x81\x8B\xE3\x81\x8D\xE3\x81\x8F";  // ABあいうえおかきく
+    const std::string kanaSjis =
+        "AB\x82\xA0\x82\xA2\x82\xA4\x82\xA6\x82\xA8\x82\xA9\x82\xAB\x82\xAD";
+    EXPECT_EQ(Cli({"-q", "1", "-m", "3", "cut.png", kana}).status, 0);
+    ExpectSymbol("cut.png", kanaSjis.substr(0, 17));
+    EXPECT_EQ(Cli({"-t", "-q", "1", "-m", "3", "text.png", kana}).status, 0);
+    ExpectSymbol("text.png", kanaSjis.substr(0, 16));
+}
+
+TEST(CommandLineTest, SymbolsDecodeAcrossModesVersionsLevelsMasksAndFormats) {
+    ScratchDir scratch;
+    std::string text;
+    for (int i = 0; i < 120; ++i) {
+        text += "Line " + std::to_string(i) + ": mixed Text, 0-9 & symbols! ";
+    }
+    const struct {
+        int mode, version, level, mask, cell;
+        const char* file;
+        std::string message;
+    } cases[] = {
+        {1, 1, 1, 1, 1, "numeric.png", "0123456789012345678901234567890123456789"},
+        {2, 2, 2, 2, 2, "alnum.bmp", "HELLO WORLD $%*+-./: 42"},
+        {3, 5, 3, 3, 3, "bytes.png", "bytes: a~{}|\x7F\x01"},
+        {4, 3, 4, 4, 2, "kanji.bmp", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+        {0, 7, 1, 5, 1, "v7.png", text.substr(0, 150)},
+        {0, 10, 2, 6, 2, "v10.bmp", text.substr(0, 200)},
+        {0, 27, 3, 7, 2, "v27.png", text.substr(0, 700)},
+        {0, 40, 4, 8, 3, "v40.bmp", text.substr(0, 1273)},
+        {0, 40, 1, 0, 4, "v40L.png", text.substr(0, 2953)},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = Cli({"-m", std::to_string(c.mode), "-q", std::to_string(c.version),
+                                    "-e", std::to_string(c.level), "-p", std::to_string(c.mask),
+                                    "-s", std::to_string(c.cell), c.file, c.message});
+        ASSERT_EQ(run.status, 0) << c.file << run.err;
+        const auto picture = LoadPicture(c.file);
+        ASSERT_TRUE(picture) << c.file;
+        EXPECT_EQ(picture->width, (4 * c.version + 17 + 8) * c.cell + 2) << c.file;
+        const bool kanji = c.mode == 4;
+        ExpectSymbol(c.file, kanji ? "\x93\xFA\x96\x7B\x8C\xEA" : c.message);
+    }
 }
 
 }  // namespace
