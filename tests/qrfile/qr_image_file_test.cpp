@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "charcode/charcode.h"
 #include "diag/memory.h"
 #include "qrfile/qrfile.h"
 #include "tests/support/e2e_support.h"
@@ -117,6 +118,31 @@ TEST(QrImageFileTest, DataLengthIsCutToTheMessageBuffer) {
     name = "nul5.png";
     ASSERT_EQ(Make({.flags = IMAGEFLAG_MESSAGE_FILE, .length = 5}, name, "nul.txt"), 0);
     EXPECT_EQ(DecodeQrFileWithZxing(name), std::string("AB\0CD", 5));
+}
+
+TEST(QrImageFileTest, AutomaticCharacterSetFollowsThePlatform) {
+    ScratchDir scratch;
+    const struct {
+        int platform;
+        const char* message;
+    } cases[] = {
+        {CHARCODE_UTF8, "\xE6\x97\xA5\xE6\x9C\xAC"},
+        {CHARCODE_EUC, "\xC6\xFC\xCB\xDC"},
+        {CHARCODE_SJIS, "\x93\xFA\x96\x7B"},
+    };
+    for (const auto& c : cases) {
+        SetPlatformCharCode(c.platform);
+        std::string name = "auto.png";
+        ASSERT_EQ(Make({}, name, c.message), 0);
+        EXPECT_EQ(DecodeQrFileWithZxing(name), "\x93\xFA\x96\x7B") << c.platform;
+    }
+    SetPlatformCharCode(CHARCODE_UTF8);
+
+    // A malformed EUC-JP character ends the message: none of the message's
+    // own bytes from there on are left behind the converted part.
+    std::string name = "euc.png";
+    ASSERT_EQ(Make({.charset = 2}, name, "\xA4\xA2\xA4\xA2\xA4"), 0);
+    EXPECT_EQ(DecodeQrFileWithZxing(name), "\x82\xA0\x82\xA0");
 }
 
 TEST(QrImageFileTest, EveryAllocationFailureIsReportedAndReleased) {
