@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,4 +112,32 @@ inline uint16_t Le16(const std::string& bytes, size_t at) {
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A PNG file decoded by libpng's simplified reader, which shares no code with
+// ours: rows top-down, samples in `format` (PNG_FORMAT_GRAY or _RGB).
+struct DecodedPng {
+    int width = 0;
+    int height = 0;
+    bool colour = false;  // what the file holds, before conversion to `format`
+    std::vector<uint8_t> samples;
+};
+
+inline std::optional<DecodedPng> DecodePng(const std::string& path, png_uint_32 format) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+        return std::nullopt;
+    }
+    DecodedPng decoded;
+    decoded.width = static_cast<int>(image.width);
+    decoded.height = static_cast<int>(image.height);
+    decoded.colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
+    image.format = format;
+    decoded.samples.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, decoded.samples.data(), 0, nullptr) == 0) {
+        png_image_free(&image);
+        return std::nullopt;
+    }
+    return decoded;
 }
