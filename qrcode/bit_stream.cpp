@@ -45,9 +45,9 @@ int AlphanumericValue(uint8_t byte) {
     }
     const void* symbol =
         byte != 0 ? std::memchr(AlnumSymbols, byte, sizeof AlnumSymbols - 1) : nullptr;
-    return symbol != nullptr ? kSpaceValue + static_cast<int>(static_cast<const char*>(symbol) -
-                                                              AlnumSymbols)
-                             : kSpaceValue;
+    return symbol != nullptr
+               ? kSpaceValue + static_cast<int>(static_cast<const char*>(symbol) - AlnumSymbols)
+               : kSpaceValue;
 }
 
 }  // namespace

@@ -12,7 +12,9 @@ std::atomic<int> HostLittleEndian{-1};
 
 namespace {
 
-bool IsDigit(uint8_t byte) { return byte >= '0' && byte <= '9'; }
+bool IsDigit(uint8_t byte) {
+    return byte >= '0' && byte <= '9';
+}
 
 bool IsAlphanumericLetterOrSymbol(uint8_t byte) {
     return (byte >= 'A' && byte <= 'Z') ||
@@ -28,7 +30,9 @@ bool IsKanjiPair(uint8_t lead, uint8_t trail) {
     return inRange && trail >= 0x40;
 }
 
-bool IsShiftJisLeadByte(uint8_t byte) { return (byte >= 0x80 && byte <= 0x9F) || byte >= 0xE0; }
+bool IsShiftJisLeadByte(uint8_t byte) {
+    return (byte >= 0x80 && byte <= 0x9F) || byte >= 0xE0;
+}
 
 // Whether the last of the first count bytes is the lead byte of a Shift-JIS
 // double-byte character whose second byte lies beyond count.
@@ -121,7 +125,8 @@ int QRCode(uint32_t flags, Image* image, int x, int y, int mode, int version, in
     uint8_t ecCodewords[kCodewordBufferSize] = {};
     int position = PutModeIndicator(dataCodewords, 0, mode);
     position = PutCharCount(dataCodewords, position, mode, version, count);
-    const int dataCount = (PutData(dataCodewords, position, mode, version, level, data, count) + 7) / 8;
+    const int dataCount =
+        (PutData(dataCodewords, position, mode, version, level, data, count) + 7) / 8;
     const int ecCount = MakeErrorCorrection(dataCodewords, ecCodewords, version, level);
     InterleaveCodewords(dataCodewords, ecCodewords, version, level);
     if (verbose) {
@@ -129,8 +134,8 @@ int QRCode(uint32_t flags, Image* image, int x, int y, int mode, int version, in
         std::printf("[QRCode] #of Error  Col. bytes  =%d\n", ecCount);
     }
 
-    const int built = BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, mode,
-                                  version, level);
+    const int built =
+        BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, mode, version, level);
     if (built < 0) {
         return built;
     }

@@ -40,7 +40,8 @@ constexpr uint8_t Multiply(const ByteTable& exp, const ByteTable& log, uint8_t a
 
 // The coefficients of (x - 2^0)(x - 2^1)...(x - 2^(e-1)), leading 1 first.
 constexpr std::array<uint8_t, kMaxEcPerBlock + 1> GeneratorCoefficients(const ByteTable& exp,
-                                                                       const ByteTable& log, int e) {
+                                                                        const ByteTable& log,
+                                                                        int e) {
     std::array<uint8_t, kMaxEcPerBlock + 1> coefficients{1};
     for (int root = 0; root < e; ++root) {
         for (int j = root + 1; j >= 1; --j) {

@@ -22,7 +22,9 @@ constexpr int kFormatGenerator = 0x537;  // x^10 + x^8 + x^5 + x^4 + x^2 + x + 1
 constexpr int kFormatXorMask = 0x5412;
 constexpr int kVersionGenerator = 0x1F25;  // x^12 + x^11 + x^10 + x^9 + x^8 + x^5 + x^2 + 1
 
-int Index(const Image* image, int row, int column) { return row * image->moduleCount + column; }
+int Index(const Image* image, int row, int column) {
+    return row * image->moduleCount + column;
+}
 
 // A dark function module, or the kind of a light one (its value stays).
 void SetFunction(Image* image, int row, int column, bool dark) {
