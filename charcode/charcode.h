@@ -63,7 +63,7 @@ int AsciiToEbcdicChar(int byte);
 
 // Display columns of a string in the platform character set: double-byte
 // characters take two, ASCII and half-width kana one. A character cut off by
-// the terminator counts as far as it goes and nothing past it is read.
+// the terminator still counts; nothing past the terminator is read.
 int DisplayWidth(const char* text);
 
 // Class of a character's first byte in the platform character set: 0 one-column

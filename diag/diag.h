@@ -76,16 +76,20 @@ constexpr int DUMP_LINE_SIZE = 119;
 
 // Formats into `line` (DUMP_LINE_SIZE bytes) the dump line of `data` (`length`
 // bytes) that starts at byte offset *position: a 13-character header of the
-// label's first characters and the element index, the values at column 13,
+// label's first characters and the element index, the values from column 13,
 // ':' and a character column (bytes 0x20-0x7E shown, others '.'). Advances
 // *position past the line and keeps in *carry how many bytes of a multi-byte
 // character shown at the end of this line the next line shows as '.'. Returns
 // 1 when an element on the line is non-zero (always for a character line),
-// else 0. Nothing at or past `length` is read: a trailing part of an element
-// gets blank values but shows in the character column and counts as non-zero
-// when any of its bytes is, and a multi-byte character cut off by `length` or
-// by a NUL byte is shown as single bytes. A *position outside 0 to length - 1
-// gives a header line without bytes, returns 0 and leaves *position and
-// *carry as they are.
+// else 0.
+// Nothing at or past `length` is read:
+// - an element cut off by `length` gets a blank value, its bytes still show in
+//   the character column, and the line counts as non-zero if any is set;
+// - a multi-byte character cut off by `length` or by a NUL byte shows only the
+//   bytes before it (a lone first byte as a single byte);
+// - a run of stray UTF-8 bytes shows in pieces of at most six bytes, so that
+//   the line stays within DUMP_LINE_SIZE;
+// - a *position outside 0 to length - 1 gives a header line without bytes,
+//   returns 0 and leaves *position and *carry as they are.
 int FormatDumpLine(uint32_t options, const char* label, const void* data, long length,
                    long* position, int* carry, char* line);

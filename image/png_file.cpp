@@ -158,6 +158,21 @@ void ConvertRow(const PngReadJob* job, const uint8_t* row, int colourType) {
     }
 }
 
+// Image channels for a PNG colour type; 0 for one we do not read.
+int ImageChannelsFor(int colourType) {
+    switch (colourType) {
+        case PNG_COLOR_TYPE_GRAY:
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            return 1;
+        case PNG_COLOR_TYPE_RGB:
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+        case PNG_COLOR_TYPE_PALETTE:
+            return 3;
+        default:
+            return 0;
+    }
+}
+
 // Drives libpng through the file into job->image; true when it is complete.
 bool ReadPngRows(PngReadJob* job, const char* spillPath) {
     job->png = png_create_read_struct(kLibpngVersion, nullptr, nullptr, nullptr);
@@ -183,21 +198,8 @@ bool ReadPngRows(PngReadJob* job, const char* spillPath) {
     const png_uint_32 height = png_get_image_height(job->png, job->info);
     const int bitDepth = png_get_bit_depth(job->png, job->info);
     const int colourType = png_get_color_type(job->png, job->info);
-    int channels = 0;
-    switch (colourType) {
-        case PNG_COLOR_TYPE_GRAY:
-        case PNG_COLOR_TYPE_GRAY_ALPHA:
-            channels = 1;
-            break;
-        case PNG_COLOR_TYPE_RGB:
-        case PNG_COLOR_TYPE_RGB_ALPHA:
-        case PNG_COLOR_TYPE_PALETTE:
-            channels = 3;
-            break;
-        default:
-            return false;
-    }
-    if (bitDepth > 8 || static_cast<uint64_t>(width) * height > kPngMaxPixels) {
+    const int channels = ImageChannelsFor(colourType);
+    if (channels == 0 || bitDepth > 8 || static_cast<uint64_t>(width) * height > kPngMaxPixels) {
         return false;
     }
     // Samples of 1, 2 or 4 bits become one byte each: grey levels scaled up

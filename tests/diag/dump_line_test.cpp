@@ -19,7 +19,7 @@ struct Dumped {
 Dumped Dump(uint32_t options, const std::vector<unsigned char>& data, long* position, int* carry,
             const char* label = "label") {
     auto* bytes = new unsigned char[data.size()];
-    std::memcpy(bytes, data.data(), data.size());
+    std::copy(data.begin(), data.end(), bytes);
     char* line = new char[DUMP_LINE_SIZE];
     const int nonZero = FormatDumpLine(options, label, bytes, static_cast<long>(data.size()),
                                        position, carry, line);
@@ -85,6 +85,8 @@ TEST(DumpLineTest, EveryTypePrintsItsFormatUpToTheColon) {
         {DUMP_INT16, "    -1"},
         {DUMP_INT32, std::string(10, ' ') + "-1"},
         {DUMP_INT64, std::string(22, ' ') + "-1"},
+        {DUMP_FLOAT, "        -nan"},  // a NaN is not zero
+        {DUMP_DOUBLE, std::string(20, ' ') + "-nan"},
         {DUMP_HEX16, "  ffff"},
         {DUMP_UINT16, " 65535"},
         {DUMP_UINT32, "  4294967295"},
@@ -106,36 +108,18 @@ TEST(DumpLineTest, EveryTypePrintsItsFormatUpToTheColon) {
     }
 }
 
-TEST(DumpLineTest, FloatingPointValues) {
+TEST(DumpLineTest, LongDoubleLineShowsTheStoredDoubleWithAllItsDigits) {
     std::vector<unsigned char> data(16, 0);
-    const float f = 1.5f;
     const double d = 0.1;
-    std::memcpy(data.data(), &f, sizeof f);
+    std::memcpy(data.data(), &d, sizeof d);
     long position = 0;
     int carry = 0;
-    EXPECT_EQ(Dump(DUMP_FLOAT, data, &position, &carry).line.substr(13, 24),
-              "  1.5000e+00  0.0000e+00");
-    std::memcpy(data.data(), &d, sizeof d);
+    const Dumped line = Dump(DUMP_LONG_DOUBLE, data, &position, &carry);
+    EXPECT_EQ(line.line.substr(13, 50), "   1.0000000000000000555111512312578270211816e-01:");
+    EXPECT_EQ(position, 16);
     position = 0;
     EXPECT_EQ(Dump(DUMP_DOUBLE, data, &position, &carry).line.substr(13, 24),
               "   1.000000000000000e-01");
-    // The long-double line shows the stored double with all its digits.
-    position = 0;
-    const Dumped wide = Dump(DUMP_LONG_DOUBLE, data, &position, &carry);
-    EXPECT_EQ(wide.line.substr(13, 50), "   1.0000000000000000555111512312578270211816e-01:");
-    EXPECT_EQ(position, 16);
-}
-
-TEST(DumpLineTest, NonZeroMark) {
-    std::vector<unsigned char> data(16, 0);
-    long position = 0;
-    int carry = 0;
-    EXPECT_EQ(Dump(DUMP_INT32, data, &position, &carry).nonZero, 0);
-    data[13] = 1;
-    position = 0;
-    EXPECT_EQ(Dump(DUMP_BYTES, data, &position, &carry).nonZero, 1);
-    position = 0;
-    EXPECT_EQ(Dump(DUMP_CHARS, std::vector<unsigned char>(16, 0), &position, &carry).nonZero, 1);
 }
 
 TEST(DumpLineTest, WideLinesOnlyForSmallElements) {
@@ -162,6 +146,7 @@ TEST(DumpLineTest, CharacterLines) {
     int carry = 0;
     const Dumped line = Dump(DUMP_CHARS, data, &position, &carry);
     EXPECT_EQ(line.line, "label   [  0]" + std::string(data.begin(), data.begin() + 64));
+    EXPECT_EQ(line.nonZero, 1);
     EXPECT_EQ(position, 64);
     position = 0;
     EXPECT_EQ(Dump(DUMP_CHARS | DUMP_WIDE, data, &position, &carry).line.size(), 113u);
@@ -232,6 +217,9 @@ TEST(DumpLineTest, ElementCutOffByTheEndOfTheData) {
     Dumped line = Dump(DUMP_INT32, data, &position, &carry);
     EXPECT_EQ(line.line.substr(13, 24), "           1            ");
     EXPECT_EQ(line.line.substr(62), ":......");
+    data = {0, 0, 0, 0, 0, 0, 0, 0};
+    position = 0;
+    EXPECT_EQ(Dump(DUMP_INT32, data, &position, &carry).nonZero, 0);
     data = {0, 0, 0, 0, 0, 7};
     position = 0;
     line = Dump(DUMP_INT32, data, &position, &carry);

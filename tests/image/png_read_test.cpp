@@ -308,7 +308,7 @@ TEST(PngReadTest, RefusesWhatItCannotReadFaithfully) {
     wide.colourType = 0;
     wide.sample = [](int, int, int) { return 0; };
     std::string badCrc = good;
-    badCrc[40] = static_cast<char>(badCrc[40] ^ 1);  // inside the IDAT data
+    badCrc[45] = static_cast<char>(badCrc[45] ^ 1);  // inside the IDAT data
     const struct {
         const char* name;
         std::string bytes;
