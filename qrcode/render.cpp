@@ -11,6 +11,7 @@ namespace {
 
 constexpr int kQuietModules = 4;
 constexpr int kChunkBytes = 3 * 1024;  // whole pixels
+constexpr char kDebugFileName[] = "qr.png";
 
 // Writes the pixel line `line` (counted from the top) of the picture for
 // symbol row `row`, a chunk of pixels at a time. Colours are red, green,
@@ -79,6 +80,10 @@ int DrawSymbol(uint32_t flags, Image* image, int x, int y) {
         result = static_cast<int>(drawnSide);
         if ((image->flags & IMAGEFLAG_VERBOSE) != 0) {
             std::printf("[QRCode] Image size             =%d\n", result);
+        }
+        if ((image->flags & IMAGEFLAG_VERBOSE2) != 0) {
+            // The bare symbol for inspection; a failed write does not matter.
+            ImageWritePng(0, kDebugFileName, picture);
         }
         const int margin = static_cast<int>(quietMargin);
         if (ImageFillRect(flags, image, x, y, result, result, image->lightColour) < 0) {

@@ -17,60 +17,53 @@ const uint8_t* Data(const std::string& text) {
     return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-// Mode indicator, count indicator and data of a message, as QRCode writes them.
-std::string Stream(int mode, int version, const std::string& message) {
+// The data codewords of a message at level L as a bit string, or its first
+// `bits` bits.
+std::string Stream(int mode, int version, const std::string& message, size_t bits = SIZE_MAX) {
     uint8_t buffer[kCodewordBufferSize] = {};
     const int count = static_cast<int>(message.size());
     int position = PutModeIndicator(buffer, 0, mode);
     position = PutCharCount(buffer, position, mode, version, count);
-    switch (mode) {
-        case QR_MODE_NUMERIC:
-            position = PutNumeric(buffer, position, Data(message), count);
-            break;
-        case QR_MODE_ALPHANUMERIC:
-            position = PutAlphanumeric(buffer, position, Data(message), count);
-            break;
-        case QR_MODE_EIGHT_BIT:
-            position = PutEightBit(buffer, position, Data(message), count);
-            break;
-        default:
-            position = PutKanji(buffer, position, Data(message), count);
-            break;
-    }
-    return BitText(buffer, 0, position);
+    const int end = PutData(buffer, position, mode, version, QR_LEVEL_L, Data(message), count);
+    return BitText(buffer, 0, end).substr(0, bits);
+}
+
+// The worked examples are written out as mode, count, data.
+void ExpectStream(int mode, int version, const std::string& message, const std::string& expected) {
+    EXPECT_EQ(Stream(mode, version, message, expected.size()), expected);
 }
 
 TEST(BitStreamTest, WorkedExamples) {
-    EXPECT_EQ(Stream(QR_MODE_NUMERIC, 1, "01234567"),
-              "0001"
-              "0000001000"
-              "0000001100"
-              "0101011001"
-              "1000011");
-    EXPECT_EQ(Stream(QR_MODE_ALPHANUMERIC, 1, "AC-42"),
-              "0010"
-              "000000101"
-              "00111001110"
-              "11100111001"
-              "000010");
-    EXPECT_EQ(Stream(QR_MODE_KANJI, 1, Bytes({0x93, 0x5F, 0xE4, 0xAA})),
-              "1000"
-              "00000010"
-              "0110110011111"
-              "1101010101010");
-    EXPECT_EQ(Stream(QR_MODE_EIGHT_BIT, 10, Bytes({0xA5})),
-              "0100"
-              "0000000000000001"
-              "10100101");
+    ExpectStream(QR_MODE_NUMERIC, 1, "01234567",
+                 "0001"
+                 "0000001000"
+                 "0000001100"
+                 "0101011001"
+                 "1000011");
+    ExpectStream(QR_MODE_ALPHANUMERIC, 1, "AC-42",
+                 "0010"
+                 "000000101"
+                 "00111001110"
+                 "11100111001"
+                 "000010");
+    ExpectStream(QR_MODE_KANJI, 1, Bytes({0x93, 0x5F, 0xE4, 0xAA}),
+                 "1000"
+                 "00000010"
+                 "0110110011111"
+                 "1101010101010");
+    ExpectStream(QR_MODE_EIGHT_BIT, 10, Bytes({0xA5}),
+                 "0100"
+                 "0000000000000001"
+                 "10100101");
     // Count indicator widths change between versions 26 and 27.
-    EXPECT_EQ(Stream(QR_MODE_NUMERIC, 26, "7"),
-              "0001"
-              "000000000001"
-              "0111");
-    EXPECT_EQ(Stream(QR_MODE_NUMERIC, 27, "7"),
-              "0001"
-              "00000000000001"
-              "0111");
+    ExpectStream(QR_MODE_NUMERIC, 26, "7",
+                 "0001"
+                 "000000000001"
+                 "0111");
+    ExpectStream(QR_MODE_NUMERIC, 27, "7",
+                 "0001"
+                 "00000000000001"
+                 "0111");
 }
 
 TEST(BitStreamTest, OutOfModeBytesAreStillValidSymbolData) {

@@ -32,22 +32,6 @@ int PolynomialRemainder(int value, int generator) {
     return value;
 }
 
-// Alignment centres by the spacing rule: 6, then evenly spaced (an even step)
-// back from 4 × version + 10, with version 32 the one exception.
-std::vector<int> AlignmentCentres(int version) {
-    if (version == 1) {
-        return {};
-    }
-    const int count = version / 7 + 2;
-    const int step = version == 32 ? 26 : (4 * version + 2 * count + 1) / (2 * count - 2) * 2;
-    std::vector<int> centres(static_cast<size_t>(count));
-    centres[0] = 6;
-    for (int i = count - 1, centre = 4 * version + 10; i >= 1; --i, centre -= step) {
-        centres[static_cast<size_t>(i)] = centre;
-    }
-    return centres;
-}
-
 constexpr int kDataModule = -1;
 constexpr int kInfoModule = -2;
 
@@ -112,6 +96,22 @@ int FormatData(int word) {
 
 }  // namespace
 
+// 6, then evenly spaced (an even step) back from 4 × version + 10; version
+// 32 is the one exception.
+std::vector<int> AlignmentCentres(int version) {
+    if (version == 1) {
+        return {};
+    }
+    const int count = version / 7 + 2;
+    const int step = version == 32 ? 26 : (4 * version + 2 * count + 1) / (2 * count - 2) * 2;
+    std::vector<int> centres(static_cast<size_t>(count));
+    centres[0] = 6;
+    for (int i = count - 1, centre = 4 * version + 10; i >= 1; --i, centre -= step) {
+        centres[static_cast<size_t>(i)] = centre;
+    }
+    return centres;
+}
+
 std::string Bytes(std::initializer_list<int> values) {
     std::string bytes;
     for (int value : values) {
@@ -141,6 +141,27 @@ EncodedMatrix EncodeMatrix(Image* image, int mode, int version, int level, int m
     out.result = BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, out.mode,
                              out.version, level);
     return out;
+}
+
+QrCodeRun RunQrCode(uint32_t flags, int mode, int version, int level, int maskPattern,
+                    const std::string& message, int cellSize) {
+    QrCodeRun run;
+    const int side = 185 * cellSize + 2;
+    Image* canvas = ImageCreate(IMAGE_FILL_WHITE, side, side, 3, 0, 0, nullptr);
+    if (canvas == nullptr) {
+        run.result = INT32_MIN;
+        return run;
+    }
+    ImageSetMaskPattern(0, canvas, maskPattern);
+    ImageSetCellSize(0, canvas, cellSize);
+    run.result =
+        QRCode(flags, canvas, 0, 0, mode, version, level,
+               reinterpret_cast<const uint8_t*>(message.data()), static_cast<int>(message.size()));
+    if (run.result > 0) {
+        run.decoded = DecodeQrImage(canvas);
+    }
+    ImageFree(canvas);
+    return run;
 }
 
 std::optional<std::string> DecodeModules(const Image* image) {

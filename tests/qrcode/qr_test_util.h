@@ -22,6 +22,15 @@ struct EncodedMatrix {
 EncodedMatrix EncodeMatrix(Image* image, int mode, int version, int level, int maskPattern,
                            const std::string& message, uint32_t flags = 0);
 
+// QRCode on a fresh white canvas of the file operation's size (185 × cell +
+// 2 pixels square); result is QRCode's, decoded zxing-cpp's reading of the canvas.
+struct QrCodeRun {
+    int result = 0;
+    std::optional<std::string> decoded;
+};
+QrCodeRun RunQrCode(uint32_t flags, int mode, int version, int level, int maskPattern,
+                    const std::string& message, int cellSize = 2);
+
 // zxing-cpp's reading of the modules plane, drawn with a four-module quiet zone.
 std::optional<std::string> DecodeModules(const Image* image);
 
@@ -32,5 +41,8 @@ struct StandardReading {
     std::vector<uint8_t> data;  // data codewords in block order
 };
 StandardReading ReadByStandard(const Image* image);
+
+// Alignment pattern centres by the spacing rule (6 first), none for version 1.
+std::vector<int> AlignmentCentres(int version);
 
 std::string Bytes(std::initializer_list<int> values);
