@@ -32,6 +32,13 @@ void SetPlatformCharCode(int code);
 int EucToSjis(const char* source, char* destination, int capacity);
 int SjisToEuc(const char* source, char* destination, int capacity);
 
+// UTF-8 to Shift-JIS (code page 932) and back. Bytes the source code page
+// cannot read and characters the target lacks become '?'; a result that does
+// not fit ends at the last whole character. 0, or -12 when the working buffer
+// or the converter cannot be had (then nothing is written).
+int Utf8ToSjis(const char* source, char* destination, int capacity);
+int SjisToUtf8(const char* source, char* destination, int capacity);
+
 // ---- Code tables and other converters ------------------------------------
 // Plain text and byte utilities for callers; nothing on the QR path uses them.
 // Strings are NUL-terminated unless a length is given, and the caller owns
