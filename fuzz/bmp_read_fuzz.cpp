@@ -1,5 +1,5 @@
 // BMP reading of arbitrary files: whatever loads must write out and load
-// back to the same Image.
+// back to the same Image, and convert to PNG; nothing else may convert.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     Image* image = ImageReadBmp(flags, "in.bmp", "in.spill");
+    const int converted = ImageConvertBmpToPng(0, "in.bmp", "out.png");
+    if (converted != (image != nullptr ? 0 : -2)) {
+        std::abort();
+    }
     if (image == nullptr) {
         return 0;
     }

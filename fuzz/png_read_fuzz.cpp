@@ -1,5 +1,5 @@
 // PNG reading of arbitrary files, with every reader flag; whatever loads is
-// written out again.
+// written out again and converts to BMP, and nothing else converts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     Image* image = ImageReadPng(flags, "in.png", "in.spill");
+    // The conversion reads without flags; those change pixels, never whether
+    // a file loads.
+    const int converted = ImageConvertPngToBmp(0, "in.png", "out.bmp");
+    if (converted != (image != nullptr ? 0 : -2)) {
+        std::abort();
+    }
     if (image == nullptr) {
         return 0;
     }
