@@ -1,0 +1,58 @@
+// Every heap allocation of the QR path made to fail in turn: each failure
+// gives the code of its stage, leaves no file descriptor open and (under
+// LeakSanitizer) no memory behind.
+#include "tests/support/allocation_sweep.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "qrfile/qrfile.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// Needs the UTF-8 converter, so its working buffer is on the path too.
+const char kMessage[] = "\xE6\x97\xA5\xE6\x9C\xAC QR 0123";
+
+std::vector<int> SweepQrPath(const char* outputName, int cellSize, long* allocations) {
+    int succeeded = -1;
+    const int descriptors = OpenDescriptors();
+    const std::vector<int> results = SweepAllocations(
+        [&] {
+            char name[32] = {};
+            std::strcpy(name, outputName);
+            std::filesystem::remove(name);
+            return ZEMQRFile(0, name, 0, 0, 2, 0, cellSize, 0, 0, kMessage);
+        },
+        allocations, &succeeded);
+    EXPECT_EQ(succeeded, 0);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    return results;
+}
+
+TEST(AllocationSweepTest, EveryQrPathAllocationFailsWithItsStageCode) {
+    ScratchDir scratch;
+    // Converter buffer (its failure leaves the message as it is), work Image,
+    // module planes, picture, fill row, cropped Image and its row buffer,
+    // then the writer's own buffers.
+    const std::vector<int> common = {0, -4, -21, -22, -31, -32, -6, -6};
+    std::vector<int> png = common;
+    png.insert(png.end(), {-69, -70});
+    long allocations = 0;
+    EXPECT_EQ(SweepQrPath("out.png", 3, &allocations), png);
+    EXPECT_EQ(allocations, 10);
+    // The BMP writer needs nothing for an Image in memory.
+    EXPECT_EQ(SweepQrPath("out.bmp", 3, &allocations), common);
+    EXPECT_EQ(allocations, 8);
+    // The symbol still decodes after a converter without memory: the
+    // message was then encoded as UTF-8 bytes.
+    MemFailAt(1);
+    char name[] = "plain.png";
+    ASSERT_EQ(ZEMQRFile(0, name, 0, 0, 2, 0, 2, 0, 0, kMessage), 0);
+    MemFailAt(0);
+    EXPECT_EQ(DecodeQrFileWithZbar("plain.png"), std::string(kMessage));
+}
+
+}  // namespace
