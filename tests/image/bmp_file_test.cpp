@@ -266,6 +266,8 @@ TEST(BmpReadTest, RefusesWhatTheImageCannotHold) {
         {"run-length", with(grey, 30, 1)},
         {"bit fields", with(good, 30, 3)},
         {"width 0", with(good, 18, 0)},
+        {"height 0", with(good, 22, 0)},
+        {"300 colours at 8 bits", with(grey, 46, 300)},
         {"negative width", with(good, 18, static_cast<uint32_t>(-3))},
         {"top-down", with(good, 22, static_cast<uint32_t>(-2))},
         {"257 colours", with(grey, 46, 257)},

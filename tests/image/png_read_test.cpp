@@ -117,6 +117,47 @@ std::string Craft(const CraftedPng& png) {
     return file;
 }
 
+uint32_t Be32(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    }
+    return value;
+}
+
+// Recomputes the CRC of the chunk at `at` after its data was changed.
+void FixCrc(std::string& file, size_t at) {
+    const uint32_t length = Be32(file, at);
+    const auto crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(file.data() + at + 4), length + 4));
+    std::string field;
+    PutBe32(field, crc);
+    file.replace(at + 8 + length, 4, field);
+}
+
+// A one-row 8-bit BMP file with a colour table of `colours` entries (9, 9, 9)
+// and the given pixel indices.
+std::string CraftBmp8WithIndices(uint32_t colours, const std::vector<uint8_t>& indices) {
+    const uint32_t offset = 54 + 4 * colours;
+    const auto stride = static_cast<uint32_t>((indices.size() + 3) / 4 * 4);
+    std::string bytes(offset + stride, '\0');
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    PutLe32(bytes, 2, static_cast<uint32_t>(bytes.size()));
+    PutLe32(bytes, 10, offset);
+    PutLe32(bytes, 14, 40);
+    PutLe32(bytes, 18, static_cast<uint32_t>(indices.size()));
+    PutLe32(bytes, 22, 1);
+    bytes[26] = 1;
+    bytes[28] = 8;
+    PutLe32(bytes, 46, colours);
+    for (uint32_t k = 0; k < colours; ++k) {
+        bytes.replace(54 + 4 * k, 3, "\x09\x09\x09");
+    }
+    std::copy(indices.begin(), indices.end(), bytes.begin() + offset);
+    return bytes;
+}
+
 Image* ReadCrafted(const CraftedPng& png, uint32_t flags = 0) {
     WriteFile("in.png", Craft(png));
     return ImageReadPng(flags, "in.png", "in.spill");
@@ -309,6 +350,24 @@ TEST(PngReadTest, RefusesWhatItCannotReadFaithfully) {
     wide.sample = [](int, int, int) { return 0; };
     std::string badCrc = good;
     badCrc[45] = static_cast<char>(badCrc[45] ^ 1);  // inside the IDAT data
+    // The IDAT chunk of `good` starts at 33: length, type, data, CRC.
+    const uint32_t idatLength = Be32(good, 33);
+    std::string badAdler = good;
+    const size_t adler = 41 + idatLength - 4;  // the zlib stream's last four bytes
+    badAdler[adler] = static_cast<char>(badAdler[adler] ^ 1);
+    FixCrc(badAdler, 33);
+    std::string hugeIdat = good;
+    hugeIdat.replace(33, 4, std::string("\x7f\xff\xff\xf0", 4));
+    CraftedPng empty;
+    empty.width = 1;
+    std::string zeroWidth = Craft(empty);
+    zeroWidth.replace(16, 4, std::string(4, '\0'));
+    FixCrc(zeroWidth, 8);
+    // A bomb: a tiny file whose header asks for 100,000,000 pixels, the most
+    // we take, with the data for one row.
+    std::string bomb = Craft(huge);
+    bomb.replace(16, 8, std::string("\0\0\x27\x10\0\0\x27\x10", 8));  // 10000 x 10000
+    FixCrc(bomb, 8);
     const struct {
         const char* name;
         std::string bytes;
@@ -324,6 +383,10 @@ TEST(PngReadTest, RefusesWhatItCannotReadFaithfully) {
         {"damaged data", badCrc, false},
         {"too many pixels", hugeFile, true},
         {"too wide", Craft(wide), true},
+        {"zero width", zeroWidth, true},
+        {"bad Adler-32", badAdler, false},
+        {"IDAT longer than the file", hugeIdat, false},
+        {"bomb", bomb, false},
     };
     for (const auto& c : cases) {
         WriteFile("bad.png", c.bytes);
@@ -403,6 +466,13 @@ TEST(PngConvertTest, IndexedBmpBecomesAColourPng) {
     EXPECT_EQ(decoded->samples, (std::vector<uint8_t>{255, 0, 0, 0, 0, 255, 255, 0, 0,  //
                                                       255, 0, 0, 0, 0, 255, 255, 0, 0}));
     ImageFree(indexed);
+
+    // Indices past a file's colour table read as they are and convert to black.
+    WriteFile("short-table.bmp", CraftBmp8WithIndices(2, {1, 2, 255}));
+    ASSERT_EQ(ImageConvertBmpToPng(0, "short-table.bmp", "short-table.png"), 0);
+    const auto past = DecodePng("short-table.png", PNG_FORMAT_RGB);
+    ASSERT_TRUE(past.has_value());
+    EXPECT_EQ(past->samples, (std::vector<uint8_t>{9, 9, 9, 0, 0, 0, 0, 0, 0}));
 
     // The grey ramp stays grey.
     Image* grey = ImageCreate(0, 3, 2, 1, 0, 0, nullptr);
