@@ -95,7 +95,7 @@ int WorstRoundTrip(int (*there)(uint32_t, Image*, int, int, int, int),
     constexpr int kWidth = 4096;
     constexpr int kRows = 256;
 #if defined(__SANITIZE_ADDRESS__)
-    constexpr int kSlabStep = 9;  // a sample under the sanitizers
+    constexpr int kSlabStep = 4;  // a sample under the sanitizers
 #else
     constexpr int kSlabStep = 1;
 #endif
