@@ -144,6 +144,8 @@ int ImageConvertBmpToPng(uint32_t options, const char* bmpFileName, const char* 
 //   HSV    b0 hue 0..239 (red 0, yellow 40, green 80, cyan 120, blue 160,
 //          magenta 200), b1 saturation, b2 value
 //   YCbCr  b0 Y (16..235), b1 Cb, b2 Cr (16..240)
+// A hue is rounded to the nearest step on either side of its sixth's base,
+// so that yellow, cyan and magenta come out at exactly 40, 120 and 200.
 // Each returns 0; -1 (nothing changed) when the Image does not have 3 bytes
 // per pixel; -2 (nothing changed) when a row segment is longer than 1,024
 // bytes and its buffer cannot be had; -6 when a spill file read or write
