@@ -4,6 +4,10 @@ namespace {
 int platformCode = CHARCODE_UTF8;
 }
 
-int PlatformCharCode() { return platformCode; }
+int PlatformCharCode() {
+    return platformCode;
+}
 
-void SetPlatformCharCode(int code) { platformCode = code; }
+void SetPlatformCharCode(int code) {
+    platformCode = code;
+}

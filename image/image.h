@@ -125,15 +125,66 @@ int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int h
 
 // ---- BMP files -----------------------------------------------------------
 
+// Stores the Image as an uncompressed BMP file: 14-byte file header, the
+// information header and colour table as the record holds them, the pixel
+// store. Options are ignored. 0, or the stage that failed: -1 open, -2 file
+// header, -6 information header and colour table, -7 pixels (in memory),
+// -8 no copy buffer, -9 reading the spill file, -10 writing copied pixels. A
+// short write counts as a failure; a failing close counts against the pixels
+// (-7, or -10 for a file-backed Image). A file left incomplete is not removed.
 int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image);
+// Loads an uncompressed bottom-up BMP file of 8 or 24 bits per pixel, with a
+// 40-byte information header or a later, longer version of it (whose extra
+// fields are skipped). Anything else is refused (nullptr): other depths,
+// compression, top-down rows, a size <= 0 or beyond what ImageCreate takes,
+// more than 256 colours, pixel data that overlaps the headers or is cut short.
+// The Image's header always reads size 40, planes 1 and the image size of its
+// geometry. An 8-bit file's colour table fills the first colours-used entries
+// of `palette`, the rest stay zero; pixel indices are kept as they are, even
+// those past the file's table. createFlags is stored in the Image as given;
+// with IMAGE_FILE_BACKED the pixels go to a spill file at spillPath.
 Image* ImageReadBmp(uint32_t createFlags, const char* fileName, const char* spillPath);
 
 // ---- PNG files -----------------------------------------------------------
 
+// Stores the Image as a PNG file of bit depth 8, grey for 1 byte per pixel
+// (its colour table is not consulted), RGB for 3; not interlaced; no
+// ancillary chunks. Options are ignored. 0, or the stage that failed: -1 open,
+// -2 write structure, -3 info structure, -4 error return, -5 write functions,
+// -6 compression level, -7 header (libpng refuses the size, or the Image is
+// neither 8 nor 24 bits per pixel: then no file is made), -8 signature and
+// header, -9 row buffer, -10 line buffer, -11 rows and end of file. Every
+// short write, failing flush or failing close is a failure of its stage (a
+// failing close: -11). libpng prints its own message on standard error. A
+// file left incomplete is not removed.
 int ImageWritePng(uint32_t options, const char* fileName, const Image* image);
+// Loads a PNG file of bit depth 1 to 8 (samples below 8 bits are expanded:
+// grey levels scaled up, palette indices unchanged), interlaced or not. Grey
+// and grey with alpha give 1 channel; RGB, RGB with alpha and palette give 3.
+// Flags: IMAGE_PNG_ALPHA_RULE picks which pixels of a file with alpha become
+// the background (white, or black with IMAGE_PNG_BLACK_BACKGROUND); alpha is
+// never blended. A palette index past the palette gives black. With
+// IMAGE_FILE_BACKED the pixels go to a spill file at spillPath. nullptr for
+// a missing signature, 16-bit samples, more than 100,000,000 pixels or a
+// side beyond 1,000,000, a short or damaged file, or no memory.
 Image* ImageReadPng(uint32_t flags, const char* fileName, const char* spillPath);
+// File conversions, loading with flags 0 and writing with options 0. 0; -2
+// when the input cannot be loaded; -3 when the output cannot be written. An
+// 8-bit BMP whose colour table is not the full grey ramp is stored as an RGB
+// PNG of its table's colours.
 int ImageConvertPngToBmp(uint32_t options, const char* pngFileName, const char* bmpFileName);
 int ImageConvertBmpToPng(uint32_t options, const char* bmpFileName, const char* pngFileName);
+
+// ---- PNG reader flags ----------------------------------------------------
+
+// Which pixels of a file with alpha become the background.
+constexpr uint32_t IMAGE_PNG_ALPHA_RULE = 0x0003;
+constexpr uint32_t IMAGE_PNG_ALPHA_IGNORED = 0;     // none: alpha is dropped
+constexpr uint32_t IMAGE_PNG_ALPHA_ZERO = 1;        // alpha 0
+constexpr uint32_t IMAGE_PNG_ALPHA_BELOW_HALF = 2;  // alpha below 128
+constexpr uint32_t IMAGE_PNG_ALPHA_BELOW_FULL = 3;  // alpha below 255
+// The background is black (0) instead of white (255).
+constexpr uint32_t IMAGE_PNG_BLACK_BACKGROUND = 0x0010;
 
 // ---- Colour models -------------------------------------------------------
 

@@ -23,7 +23,7 @@ extern "C" {
 #define ZEMQR_OK 0
 #define ZEMQR_ERR_PARAMETER (-1)   /* output name or message missing, empty or too long */
 #define ZEMQR_ERR_FILE_OPEN (-2)   /* message file cannot be opened */
-#define ZEMQR_ERR_FILE_READ (-3)   /* message file cannot be read */
+#define ZEMQR_ERR_FILE_READ (-3)   /* message file cannot be read, or is empty */
 #define ZEMQR_ERR_IMAGE (-4)       /* work image cannot be created */
 #define ZEMQR_ERR_CROP (-6)        /* cropped image cannot be made */
 /* -20 to -39: the encoder's own codes; -61 to -74: PNG writer code - 60;

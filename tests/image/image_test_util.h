@@ -3,8 +3,18 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <png.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <climits>
+#include <csignal>
+#include <cstdio>
 #include <cstdint>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "image/image.h"
@@ -58,4 +68,76 @@ inline std::vector<uint8_t> PixelBytes(const Image* image) {
                   0);
     }
     return bytes;
+}
+
+// Runs `write` in a child process whose files may not grow beyond `limit`
+// bytes, so a write fails part-way as on a full disk. Returns the negative
+// code `write` returned there (INT_MIN if the child died).
+template <typename Write>
+int WithFileSizeLimit(rlim_t limit, Write write) {
+    std::fflush(nullptr);  // nothing buffered may be written twice, or in the child
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+        const rlimit bound{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &bound);
+        _exit(-write() & 0xFF);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return INT_MIN;
+    }
+    return -WEXITSTATUS(status);
+}
+
+inline void PutLe32(std::string& bytes, size_t at, uint32_t value) {
+    const char le[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
+                        static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+    bytes.replace(at, 4, le, 4);
+}
+
+inline uint32_t Le32(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    }
+    return value;
+}
+
+inline uint16_t Le16(const std::string& bytes, size_t at) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
+                                 static_cast<uint8_t>(bytes[at + 1]) << 8);
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A PNG file decoded by libpng's simplified reader, which shares no code with
+// ours: rows top-down, samples in `format` (PNG_FORMAT_GRAY or _RGB).
+struct DecodedPng {
+    int width = 0;
+    int height = 0;
+    bool colour = false;  // what the file holds, before conversion to `format`
+    std::vector<uint8_t> samples;
+};
+
+inline std::optional<DecodedPng> DecodePng(const std::string& path, png_uint_32 format) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+        return std::nullopt;
+    }
+    DecodedPng decoded;
+    decoded.width = static_cast<int>(image.width);
+    decoded.height = static_cast<int>(image.height);
+    decoded.colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
+    image.format = format;
+    decoded.samples.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, decoded.samples.data(), 0, nullptr) == 0) {
+        png_image_free(&image);
+        return std::nullopt;
+    }
+    return decoded;
 }

@@ -1,0 +1,222 @@
+// Display width, lead-byte classes and half-width to full-width katakana.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "charcode/charcode.h"
+#include "diag/diag.h"
+
+namespace {
+
+// A half-width letter and its full-width form with a (semi-)voiced sound mark.
+struct KanaForm {
+    uint8_t halfWidth;
+    uint8_t sjis[2];
+    uint8_t euc[2];
+};
+
+// Full-width forms of the half-width bytes 0xA0 (the ideographic space) to 0xDF.
+constexpr uint8_t FullWidthKanaSjis[64][2] = {
+    {0x81, 0x40}, {0x81, 0x42}, {0x81, 0x75}, {0x81, 0x76},
+    {0x81, 0x41}, {0x81, 0x45}, {0x83, 0x92}, {0x83, 0x40},  // 0xA0
+    {0x83, 0x42}, {0x83, 0x44}, {0x83, 0x46}, {0x83, 0x48},
+    {0x83, 0x83}, {0x83, 0x85}, {0x83, 0x87}, {0x83, 0x62},  // 0xA8
+    {0x81, 0x5B}, {0x83, 0x41}, {0x83, 0x43}, {0x83, 0x45},
+    {0x83, 0x47}, {0x83, 0x49}, {0x83, 0x4A}, {0x83, 0x4C},  // 0xB0
+    {0x83, 0x4E}, {0x83, 0x50}, {0x83, 0x52}, {0x83, 0x54},
+    {0x83, 0x56}, {0x83, 0x58}, {0x83, 0x5A}, {0x83, 0x5C},  // 0xB8
+    {0x83, 0x5E}, {0x83, 0x60}, {0x83, 0x63}, {0x83, 0x65},
+    {0x83, 0x67}, {0x83, 0x69}, {0x83, 0x6A}, {0x83, 0x6B},  // 0xC0
+    {0x83, 0x6C}, {0x83, 0x6D}, {0x83, 0x6E}, {0x83, 0x71},
+    {0x83, 0x74}, {0x83, 0x77}, {0x83, 0x7A}, {0x83, 0x7D},  // 0xC8
+    {0x83, 0x7E}, {0x83, 0x80}, {0x83, 0x81}, {0x83, 0x82},
+    {0x83, 0x84}, {0x83, 0x86}, {0x83, 0x88}, {0x83, 0x89},  // 0xD0
+    {0x83, 0x8A}, {0x83, 0x8B}, {0x83, 0x8C}, {0x83, 0x8D},
+    {0x83, 0x8F}, {0x83, 0x93}, {0x81, 0x4A}, {0x81, 0x4B},  // 0xD8
+};
+constexpr uint8_t FullWidthKanaEuc[64][2] = {
+    {0xA1, 0xA1}, {0xA1, 0xA3}, {0xA1, 0xD6}, {0xA1, 0xD7},
+    {0xA1, 0xA2}, {0xA1, 0xA6}, {0xA5, 0xF2}, {0xA5, 0xA1},  // 0xA0
+    {0xA5, 0xA3}, {0xA5, 0xA5}, {0xA5, 0xA7}, {0xA5, 0xA9},
+    {0xA5, 0xE3}, {0xA5, 0xE5}, {0xA5, 0xE7}, {0xA5, 0xC3},  // 0xA8
+    {0xA1, 0xBC}, {0xA5, 0xA2}, {0xA5, 0xA4}, {0xA5, 0xA6},
+    {0xA5, 0xA8}, {0xA5, 0xAA}, {0xA5, 0xAB}, {0xA5, 0xAD},  // 0xB0
+    {0xA5, 0xAF}, {0xA5, 0xB1}, {0xA5, 0xB3}, {0xA5, 0xB5},
+    {0xA5, 0xB7}, {0xA5, 0xB9}, {0xA5, 0xBB}, {0xA5, 0xBD},  // 0xB8
+    {0xA5, 0xBF}, {0xA5, 0xC1}, {0xA5, 0xC4}, {0xA5, 0xC6},
+    {0xA5, 0xC8}, {0xA5, 0xCA}, {0xA5, 0xCB}, {0xA5, 0xCC},  // 0xC0
+    {0xA5, 0xCD}, {0xA5, 0xCE}, {0xA5, 0xCF}, {0xA5, 0xD2},
+    {0xA5, 0xD5}, {0xA5, 0xD8}, {0xA5, 0xDB}, {0xA5, 0xDE},  // 0xC8
+    {0xA5, 0xDF}, {0xA5, 0xE0}, {0xA5, 0xE1}, {0xA5, 0xE2},
+    {0xA5, 0xE4}, {0xA5, 0xE6}, {0xA5, 0xE8}, {0xA5, 0xE9},  // 0xD0
+    {0xA5, 0xEA}, {0xA5, 0xEB}, {0xA5, 0xEC}, {0xA5, 0xED},
+    {0xA5, 0xEF}, {0xA5, 0xF3}, {0xA1, 0xAB}, {0xA1, 0xAC},  // 0xD8
+};
+constexpr KanaForm VoicedKana[20] = {
+    {0xB6, {0x83, 0x4B}, {0xA5, 0xAC}},  // ガ
+    {0xB7, {0x83, 0x4D}, {0xA5, 0xAE}},  // ギ
+    {0xB8, {0x83, 0x4F}, {0xA5, 0xB0}},  // グ
+    {0xB9, {0x83, 0x51}, {0xA5, 0xB2}},  // ゲ
+    {0xBA, {0x83, 0x53}, {0xA5, 0xB4}},  // ゴ
+    {0xBB, {0x83, 0x55}, {0xA5, 0xB6}},  // ザ
+    {0xBC, {0x83, 0x57}, {0xA5, 0xB8}},  // ジ
+    {0xBD, {0x83, 0x59}, {0xA5, 0xBA}},  // ズ
+    {0xBE, {0x83, 0x5B}, {0xA5, 0xBC}},  // ゼ
+    {0xBF, {0x83, 0x5D}, {0xA5, 0xBE}},  // ゾ
+    {0xC0, {0x83, 0x5F}, {0xA5, 0xC0}},  // ダ
+    {0xC1, {0x83, 0x61}, {0xA5, 0xC2}},  // ヂ
+    {0xC2, {0x83, 0x64}, {0xA5, 0xC5}},  // ヅ
+    {0xC3, {0x83, 0x66}, {0xA5, 0xC7}},  // デ
+    {0xC4, {0x83, 0x68}, {0xA5, 0xC9}},  // ド
+    {0xCA, {0x83, 0x6F}, {0xA5, 0xD0}},  // バ
+    {0xCB, {0x83, 0x72}, {0xA5, 0xD3}},  // ビ
+    {0xCC, {0x83, 0x75}, {0xA5, 0xD6}},  // ブ
+    {0xCD, {0x83, 0x78}, {0xA5, 0xD9}},  // ベ
+    {0xCE, {0x83, 0x7B}, {0xA5, 0xDC}},  // ボ
+};
+constexpr KanaForm SemiVoicedKana[5] = {
+    {0xCA, {0x83, 0x70}, {0xA5, 0xD1}},  // パ
+    {0xCB, {0x83, 0x73}, {0xA5, 0xD4}},  // ピ
+    {0xCC, {0x83, 0x76}, {0xA5, 0xD7}},  // プ
+    {0xCD, {0x83, 0x79}, {0xA5, 0xDA}},  // ペ
+    {0xCE, {0x83, 0x7C}, {0xA5, 0xDD}},  // ポ
+};
+
+constexpr uint8_t kSingleShift2 = 0x8E;
+constexpr uint8_t kVoicedMark = 0xDE;
+constexpr uint8_t kSemiVoicedMark = 0xDF;
+
+bool IsHalfWidthKana(unsigned char b) {
+    return b >= 0xA0 && b <= 0xDF;
+}
+
+// The combined form of `h` with `mark`, or nullptr when there is none.
+const KanaForm* CombinedForm(unsigned char h, unsigned char mark) {
+    if (mark == kVoicedMark) {
+        const auto* form = std::ranges::find(VoicedKana, h, &KanaForm::halfWidth);
+        return form != std::end(VoicedKana) ? form : nullptr;
+    }
+    if (mark == kSemiVoicedMark) {
+        const auto* form = std::ranges::find(SemiVoicedKana, h, &KanaForm::halfWidth);
+        return form != std::end(SemiVoicedKana) ? form : nullptr;
+    }
+    return nullptr;
+}
+
+unsigned char* Put(unsigned char* out, const uint8_t (&pair)[2]) {
+    *out++ = pair[0];
+    *out++ = pair[1];
+    return out;
+}
+
+void SjisToFullWidth(const unsigned char* in, unsigned char* out) {
+    while (*in != 0) {
+        const unsigned char b = in[0];
+        if (b < 0x80) {
+            *out++ = *in++;
+        } else if (!IsHalfWidthKana(b)) {  // double-byte character, copied
+            *out++ = *in++;
+            if (*in == 0) {
+                break;
+            }
+            *out++ = *in++;
+        } else if (const KanaForm* form = CombinedForm(b, in[1])) {
+            out = Put(out, form->sjis);
+            in += 2;
+        } else {
+            out = Put(out, FullWidthKanaSjis[b - 0xA0]);
+            in += 1;
+        }
+    }
+    *out = 0;
+}
+
+void EucToFullWidth(const unsigned char* in, unsigned char* out) {
+    while (*in != 0) {
+        const unsigned char b = in[0];
+        if (b < 0x80) {
+            *out++ = *in++;
+        } else if (b != kSingleShift2) {  // double-byte character, copied
+            *out++ = *in++;
+            if (*in == 0) {
+                break;
+            }
+            *out++ = *in++;
+        } else if (in[1] == 0) {
+            *out++ = *in++;
+        } else {
+            const unsigned char h = in[1];
+            const KanaForm* form = in[2] == kSingleShift2 ? CombinedForm(h, in[3]) : nullptr;
+            if (form != nullptr) {
+                out = Put(out, form->euc);
+                in += 4;
+            } else if (IsHalfWidthKana(h)) {
+                out = Put(out, FullWidthKanaEuc[h - 0xA0]);
+                in += 2;
+            } else {
+                *out++ = h;
+                in += 2;
+            }
+        }
+    }
+    *out = 0;
+}
+
+}  // namespace
+
+int DisplayWidth(const char* text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    int width = 0;
+    switch (PlatformCharCode()) {
+        case CHARCODE_UTF8:
+            while (*s != 0) {
+                const int extra = CharExtraBytes(reinterpret_cast<const char*>(s));
+                width += extra == 0 ? 1 : 2;
+                s += extra + 1;
+            }
+            return width;
+        case CHARCODE_EUC:
+            while (*s != 0) {
+                if (*s < 0x80) {
+                    width += 1;
+                    s += 1;
+                } else {
+                    width += *s == kSingleShift2 ? 1 : 2;
+                    s += s[1] != 0 ? 2 : 1;
+                }
+            }
+            return width;
+        default:  // Shift-JIS: one column per byte
+            return static_cast<int>(std::strlen(text));
+    }
+}
+
+int LeadByteClass(int byte) {
+    const int b = byte & 0xFF;
+    if (b < 0x80) {
+        return 0;
+    }
+    switch (PlatformCharCode()) {
+        case CHARCODE_UTF8:
+            return b >= 0xC0 && b <= 0xFD ? 2 : -1;
+        case CHARCODE_EUC:
+            return b == kSingleShift2 ? 1 : 2;
+        default:
+            return IsHalfWidthKana(static_cast<unsigned char>(b)) ? 1 : 2;
+    }
+}
+
+int ToFullWidthKana(const char* source, char* destination) {
+    const auto* in = reinterpret_cast<const unsigned char*>(source);
+    auto* out = reinterpret_cast<unsigned char*>(destination);
+    switch (PlatformCharCode()) {
+        case CHARCODE_SJIS:
+            SjisToFullWidth(in, out);
+            return 0;
+        case CHARCODE_EUC:
+            EucToFullWidth(in, out);
+            return 0;
+        default:
+            return -1;
+    }
+}

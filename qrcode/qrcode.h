@@ -1,0 +1,164 @@
+// QR encoder: turns message bytes into one QR Code symbol (Model 2, versions 1
+// to 40, one segment) and draws it with its quiet zone into an Image.
+//
+// Numbering used throughout: data mode 1 numeric, 2 alphanumeric, 3 8-bit
+// byte, 4 Kanji (0 = automatic in a request); level 1 L, 2 M, 3 Q, 4 H;
+// mask references 0 to 7 (callers ask for 1 to 8 through Image::maskPattern).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "image/image.h"
+
+constexpr int QR_MODE_NUMERIC = 1;
+constexpr int QR_MODE_ALPHANUMERIC = 2;
+constexpr int QR_MODE_EIGHT_BIT = 3;
+constexpr int QR_MODE_KANJI = 4;
+
+constexpr int QR_LEVEL_L = 1;
+constexpr int QR_LEVEL_M = 2;
+constexpr int QR_LEVEL_Q = 3;
+constexpr int QR_LEVEL_H = 4;
+
+constexpr int kQrMaxVersion = 40;
+// Size of each of the two codeword buffers; version 40 has 3706 codewords.
+constexpr int kCodewordBufferSize = 4096;
+
+// The encoder's result codes.
+constexpr int QR_ERR_MODULES = -21;       // module plane cannot be allocated
+constexpr int QR_ERR_MODULE_KINDS = -22;  // kind plane cannot be allocated
+constexpr int QR_ERR_PICTURE = -31;       // symbol picture cannot be created
+constexpr int QR_ERR_FILL = -32;          // filling the drawn area failed
+constexpr int QR_ERR_PASTE = -33;         // copying the symbol into the target failed
+
+// ---- Entry -----------------------------------------------------------------
+
+// Encodes byteCount bytes of data (0 or less: up to the first NUL) and draws
+// the symbol with its quiet zone at (x, y) of image, whose cellSize and
+// maskPattern are set. mode and version outside 1-4 and 1-40 mean automatic
+// choice; level is brought into 1-4. A message too long for the symbol is cut.
+// Returns the side in pixels of the square drawn, or a negative code above.
+int QRCode(uint32_t flags, Image* image, int x, int y, int mode, int version, int level,
+           const uint8_t* data, int byteCount);
+
+// ---- Symbol parameters -----------------------------------------------------
+
+struct VersionParams {
+    // Alignment pattern centres; 0 marks an empty slot. Versions 2 to 6 hold
+    // only their one centre (not the leading 6), version 1 none.
+    int32_t alignment[7];
+    int32_t total;  // total codewords
+    // The fields below are indexed by level - 1 (L, M, Q, H).
+    int32_t ecTotal[4];     // error correction codewords of the symbol
+    int32_t blocks1[4];     // blocks in group 1
+    int32_t blocks2[4];     // blocks in group 2 (0: no second group)
+    int32_t codewords1[4];  // codewords per group 1 block
+    int32_t codewords2[4];  // codewords per group 2 block
+    int32_t data1[4];       // data codewords per group 1 block
+    int32_t data2[4];       // data codewords per group 2 block
+};
+static_assert(sizeof(VersionParams) == 36 * sizeof(int32_t));
+
+// One record per version, version 1 first.
+extern const VersionParams VersionParamTable[kQrMaxVersion];
+
+// The nine alphanumeric characters besides digits and capitals, valued 36-44.
+constexpr char AlnumSymbols[] = " $%*+-./:";
+
+// Process-wide: -1 until the first QRCode call, then 1 on a little-endian
+// host, 0 otherwise.
+extern std::atomic<int> HostLittleEndian;
+
+// Width in bits of the character-count indicator.
+int CharCountBits(int mode, int version);
+// Total codewords of a version, from the geometry of its symbol.
+int TotalCodewords(int version);
+// Message bytes that fit a symbol in the mode (a Kanji character is 2 bytes).
+int DataCapacity(int mode, int version, int level);
+
+// The data mode to use: the requested one if it is 1 to 4, else the smallest
+// mode that carries every byte.
+int DetectDataMode(int mode, const uint8_t* data, int byteCount);
+// The version to use (the requested one if it is 1 to 40, else the smallest
+// that holds the message) and, through count, the bytes that will be encoded.
+int SelectVersion(const Image* image, int mode, int version, int level, const uint8_t* data,
+                  int byteCount, int* count);
+
+// ---- Data bit stream -------------------------------------------------------
+// Bit n of a buffer is bit 7 - n % 8 of byte n / 8. Each writer takes the
+// next bit position and returns the new one.
+
+// The bytes of a 16-bit value with the most significant one first in memory.
+uint16_t ToBigEndian16(uint16_t value);
+void PutBits(uint8_t* destination, int destinationPosition, const uint8_t* source,
+             int sourcePosition, int count);
+int PutModeIndicator(uint8_t* buffer, int position, int mode);
+int PutCharCount(uint8_t* buffer, int position, int mode, int version, int count);
+int PutNumeric(uint8_t* buffer, int position, const uint8_t* data, int count);
+int PutAlphanumeric(uint8_t* buffer, int position, const uint8_t* data, int count);
+int PutEightBit(uint8_t* buffer, int position, const uint8_t* data, int count);
+int PutKanji(uint8_t* buffer, int position, const uint8_t* data, int count);
+// Writes the data in the mode, then pad codewords up to the data capacity of
+// the version and level (the buffer must be clear). Returns data codewords × 8.
+int PutData(uint8_t* buffer, int position, int mode, int version, int level, const uint8_t* data,
+            int count);
+
+// ---- Reed-Solomon error correction -----------------------------------------
+
+// GF(256) over x^8 + x^4 + x^3 + x^2 + 1: GfExp[i] = 2^i, GfLog its inverse.
+extern const std::array<uint8_t, 256> GfExp;
+extern const std::array<uint8_t, 256> GfLog;
+// GeneratorPolynomials[e]: the exponents of the coefficients of
+// (x - 2^0)...(x - 2^(e-1)) below the leading 1, from x^(e-1) down to x^0.
+constexpr int kMaxEcPerBlock = 30;
+extern const std::array<std::array<uint8_t, kMaxEcPerBlock>, kMaxEcPerBlock + 1>
+    GeneratorPolynomials;
+
+// Divides the k data codewords at the start of work (followed by e zeros) by
+// the generator of degree e; leaves the remainder in work[0..e-1].
+void RsRemainder(uint8_t* work, int k, int e);
+// Writes every block's error correction codewords to ec, block after block;
+// returns how many.
+int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level);
+// Rewrites both buffers from block order into the symbol's interleaved order.
+void InterleaveCodewords(uint8_t* data, uint8_t* ec, int version, int level);
+
+// ---- Symbol matrix ---------------------------------------------------------
+
+// Kinds of module in Image::moduleKinds.
+constexpr uint8_t KIND_FREE = 0;            // open for codeword bits; afterwards a remainder
+constexpr uint8_t KIND_FUNCTION_DARK = 1;   // dark function module
+constexpr uint8_t KIND_FUNCTION_LIGHT = 2;  // light function module or reserved area
+constexpr uint8_t KIND_DATA_DARK = 3;       // carries a 1 bit before masking
+constexpr uint8_t KIND_DATA_LIGHT = 4;      // carries a 0 bit before masking
+
+// Lays out the symbol in image->modules/moduleKinds (allocated here), chooses
+// and applies the mask and writes format and version information. 0, or -21
+// / -22 with nothing left allocated.
+int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
+                const uint8_t* ecCodewords, int ecCount, int mode, int version, int level);
+// Releases both module planes and clears their fields.
+void FreeSymbolMatrix(Image* image);
+// Both copies of the 15-bit format information for a mask reference (0-7).
+void PutFormatInfo(Image* image, int mask, int level);
+// Both copies of the 18-bit version information; nothing below version 7.
+void PutVersionInfo(Image* image, int version);
+
+// ---- Masking ---------------------------------------------------------------
+
+// Applies the requested mask (image->maskPattern 1-8) or the one of the eight
+// with the lowest penalty, and writes its format information.
+void SelectMask(Image* image, int level);
+// Recomputes every data module from its kind under mask reference mask.
+void ApplyMask(Image* image, int mask);
+// Penalty score of the current module plane; lower is better.
+int MaskPenalty(const Image* image);
+
+// ---- Rendering -------------------------------------------------------------
+
+// Draws the symbol, cellSize pixels a module, inside a light quiet zone at
+// (x, y) of image (rows counted from the bottom line), releases the module
+// planes on every path and returns the side of the drawn square, or -31/-32/-33.
+int DrawSymbol(uint32_t flags, Image* image, int x, int y);

@@ -1,0 +1,168 @@
+// The QR image file operation: message in, PNG or BMP file out.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "charcode/charcode.h"
+#include "image/image.h"
+#include "qrcode/qrcode.h"
+#include "qrfile/qrfile.h"
+
+namespace {
+
+[[gnu::used]] const char kModuleId[] =
+    "Prog Version [ZEMQRFile] " __DATE__ "/" __TIME__ " [250605.0900..25.060]";
+
+constexpr int kMessageMax = kQrMessageBufferSize - 1;
+constexpr uint32_t kEncoderFlags = IMAGEFLAG_TEXT | IMAGEFLAG_VERBOSE2 | IMAGEFLAG_VERBOSE;
+constexpr int kCharsetAuto = 0;
+constexpr int kCharsetEuc = 2;
+constexpr int kCharsetUtf8 = 3;
+// The work Image has room for a version 40 symbol (177 modules) with its
+// quiet zone (4 modules each side), plus 2 pixels.
+constexpr int kWorkModules = 177 + 8;
+constexpr int kWorkMargin = 2;
+constexpr int kPngWriterOffset = -60;
+constexpr int kBmpWriterOffset = -80;
+
+int Clamp(int value, int low, int high) {
+    return value < low ? low : (value > high ? high : value);
+}
+
+// Out of range becomes automatic.
+int OrAuto(int value, int high) {
+    return value < 0 || value > high ? 0 : value;
+}
+
+bool EndsWithIgnoringCase(const char* name, size_t length, const char* suffix) {
+    if (length < kQrPngSuffixLength) {
+        return false;
+    }
+    const char* tail = name + length - kQrPngSuffixLength;
+    for (int i = 0; i < kQrPngSuffixLength; ++i) {
+        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] + 32) : tail[i];
+        if (c != suffix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsBmpName(const char* fileName) {
+    return EndsWithIgnoringCase(fileName, std::strlen(fileName), ".bmp");
+}
+
+// Reads up to kMessageMax bytes of the file into the zero-filled buffer. An
+// empty file has no message to encode and counts as unreadable, as does a
+// directory (it opens, but cannot be read).
+int LoadMessageFile(const char* path, char* buffer) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return ZEMQR_ERR_FILE_OPEN;
+    }
+    const size_t got = std::fread(buffer, 1, kMessageMax, file);
+    const bool readFailed = got == 0 || std::ferror(file) != 0;
+    const bool closeFailed = std::fclose(file) != 0;
+    return readFailed || closeFailed ? ZEMQR_ERR_FILE_READ : ZEMQR_OK;
+}
+
+// Converts the message in place to Shift-JIS. The converters' results are
+// not ours to report: a message they cannot convert is encoded as it stands.
+void ConvertToSjis(int charset, char* message, char* scratch) {
+    if (charset != kCharsetEuc && charset != kCharsetUtf8) {
+        return;
+    }
+    std::memcpy(scratch, message, strnlen(message, kMessageMax));
+    if (charset == kCharsetEuc) {
+        EucToSjis(scratch, message, kQrMessageBufferSize);
+    } else {
+        Utf8ToSjis(scratch, message, kQrMessageBufferSize);
+    }
+}
+
+// Crops the drawing out of the work Image and writes it under the name,
+// which gets ".png" appended unless it names a BMP or PNG file.
+int StoreDrawing(char* fileName, Image* work, int side) {
+    Image* drawing = ImageCrop(IMAGE_CONSUME_SOURCE, work, nullptr, 0, 0, side, side);
+    if (drawing == nullptr) {
+        ImageFree(work);
+        return ZEMQR_ERR_CROP;
+    }
+    int written = 0;
+    if (IsBmpName(fileName)) {
+        written = ImageWriteBmp(0, fileName, drawing);
+        written = written < 0 ? written + kBmpWriterOffset : ZEMQR_OK;
+    } else {
+        if (QrFileNameGetsPngSuffix(fileName)) {
+            std::strcat(fileName, ".png");
+        }
+        written = ImageWritePng(0, fileName, drawing);
+        written = written < 0 ? written + kPngWriterOffset : ZEMQR_OK;
+    }
+    ImageFree(drawing);
+    return written;
+}
+
+}  // namespace
+
+bool QrFileNameGetsPngSuffix(const char* fileName) {
+    const size_t length = std::strlen(fileName);
+    return !EndsWithIgnoringCase(fileName, length, ".bmp") &&
+           !EndsWithIgnoringCase(fileName, length, ".png");
+}
+
+int32_t ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version, int32_t level,
+                  int32_t maskPattern, int32_t cellSize, int32_t charset, int32_t length,
+                  const char* message) {
+    mode = OrAuto(mode, 4);
+    version = OrAuto(version, 40);
+    level = Clamp(level, 1, 4);
+    cellSize = cellSize < 1 ? 1 : cellSize;
+    charset = OrAuto(charset, 3);
+    // A longer length would read past the message buffer.
+    length = Clamp(length, 0, kMessageMax);
+
+    char messageBuffer[kQrMessageBufferSize] = {};
+    char scratch[kQrMessageBufferSize] = {};
+    if (fileName == nullptr || fileName[0] == '\0' || message == nullptr || message[0] == '\0') {
+        return ZEMQR_ERR_PARAMETER;
+    }
+    const bool fromFile = (flags & IMAGEFLAG_MESSAGE_FILE) != 0;
+    if (fromFile) {
+        const int loaded = LoadMessageFile(message, messageBuffer);
+        if (loaded != ZEMQR_OK) {
+            return loaded;
+        }
+    } else {
+        std::memcpy(messageBuffer, message, strnlen(message, kMessageMax));
+    }
+
+    // A file's bytes are taken as they are unless a character set is named.
+    if (charset == kCharsetAuto && !fromFile) {
+        charset = PlatformCharCode() + 1;
+    }
+    ConvertToSjis(charset, messageBuffer, scratch);
+    if (length == 0) {
+        length = static_cast<int32_t>(strnlen(messageBuffer, kMessageMax));
+    }
+
+    // A cell size whose work Image side overflows cannot have an Image either.
+    if (cellSize > (INT32_MAX - kWorkMargin) / kWorkModules) {
+        return ZEMQR_ERR_IMAGE;
+    }
+    const int side = cellSize * kWorkModules + kWorkMargin;
+    Image* work = ImageCreate(IMAGE_NO_FILL | IMAGE_FILL_WHITE, side, side, 3, 0, 0, nullptr);
+    if (work == nullptr) {
+        return ZEMQR_ERR_IMAGE;
+    }
+    ImageSetMaskPattern(0, work, maskPattern);
+    ImageSetCellSize(0, work, cellSize);
+
+    const int drawn = QRCode(flags & kEncoderFlags, work, 0, 0, mode, version, level,
+                             reinterpret_cast<const uint8_t*>(messageBuffer), length);
+    if (drawn < 0) {
+        ImageFree(work);
+        return drawn;
+    }
+    return StoreDrawing(fileName, work, drawn);
+}
