@@ -36,9 +36,10 @@ void ChangeInPlace(int op, FuzzInput& in, Image* image) {
             ImageYCbCrToRgb(flags, image, x, y, w, h);
             break;
         case 4: {
-            const ToneEntry table[3] = {{a, b}, {b, c}, {c, a}};
-            ImageMapLevels(flags, image, x, y, w, h, a % 4, b % 4, c % 4, table,
-                           (flags & 0x10) != 0 ? table + 1 : nullptr, nullptr);
+            // Two tables of 3 entries; a count of 0 borrows the red count.
+            const ToneEntry tables[6] = {{a, b}, {b, c}, {c, a}, {b, a}, {c, b}, {a, c}};
+            ImageMapLevels(flags, image, x, y, w, h, a % 4, b % 4, c % 4, tables,
+                           (flags & 0x10) != 0 ? tables + 3 : nullptr, nullptr);
             break;
         }
         case 5:
