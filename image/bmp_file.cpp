@@ -105,10 +105,12 @@ int NormaliseHeader(BmpInfoHeader* info) {
         return -1;
     }
     const int64_t stride = (static_cast<int64_t>(info->bitCount) * info->width + 31) / 32 * 4;
-    const int64_t size = stride * info->height;
-    if (stride > INT_MAX || size > INT_MAX) {
+    // The stride is checked first: a huge stride times a huge height
+    // overflows even 64 bits.
+    if (stride > INT_MAX || stride * info->height > INT_MAX) {
         return -1;
     }
+    const int64_t size = stride * info->height;
     // The record always describes itself: a 40-byte header, one plane, and the
     // size its geometry needs, whatever the file claimed.
     info->size = kInfoHeaderSize;

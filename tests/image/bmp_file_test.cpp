@@ -275,6 +275,7 @@ TEST(BmpReadTest, RefusesWhatTheImageCannotHold) {
         {"huge header", with(good, 14, 4096)},
         {"size beyond 32 bits", with(with(good, 18, 40000), 22, 40000)},
         {"stride beyond 32 bits", with(good, 18, 0x7FFFFFF0)},
+        {"stride and height both huge", with(with(good, 18, 0x7FFFFFF0), 22, 0x7FFFFFF0)},
         {"pixels past the end", with(good, 10, 60)},
         {"pixels inside the header", with(good, 10, 20)},
         {"pixels inside the palette", with(grey, 10, 100)},

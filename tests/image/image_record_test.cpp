@@ -66,6 +66,8 @@ TEST(ImageCreateTest, ChannelsAndSizesOutOfRange) {
     EXPECT_EQ(ImageCreate(0, 0x7FFFFFFF, 1, 1, 0, 0, nullptr), nullptr);
     EXPECT_EQ(ImageCreate(0, 0x30000000, 1, 3, 0, 0, nullptr), nullptr);
     EXPECT_EQ(ImageCreate(0, 50000, 50000, 1, 0, 0, nullptr), nullptr);
+    // Both sides huge: the size must not overflow while it is worked out.
+    EXPECT_EQ(ImageCreate(0, 0x7FFFFFFF, 0x7FFFFFFF, 3, 0, 0, nullptr), nullptr);
     EXPECT_EQ(ImageCreate(IMAGE_FILE_BACKED, 50000, 50000, 3, 0, 0, "x"), nullptr);
     EXPECT_EQ(MemAllocCalls(), before);
 }
