@@ -1,4 +1,15 @@
 // Data masks: applying one, scoring the masked symbol, choosing the best.
+//
+// Scoring works on bit lines: every row and every column of the symbol as a
+// 192-bit word, module j at bit kLineOffset + j, so that a whole line is
+// tested for runs, blocks and finder-like patterns with a few shifts and
+// population counts. The bits around the symbol stay 0, which is what the
+// finder-like rule wants: the edge counts as light.
+//
+// The automatic choice never masks the module plane eight times: it splits
+// the symbol once into the modules no mask touches, the data bits and where
+// the data modules are, and builds each mask's lines from these, the
+// periodic mask pattern and the mask's format information.
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,9 +19,20 @@
 namespace {
 
 constexpr int kMaskCount = 8;
+constexpr int kLineWords = 3;
+constexpr int kLineOffset = 4;
+static_assert(kLineOffset + kQrMaxModules + 7 + kLineOffset <= 64 * kLineWords);
+
+// Every mask pattern repeats after 12 rows and 6 columns.
+constexpr int kRowPeriod = 12;
+constexpr int kColumnPeriod = 6;
+
+struct Line {
+    uint64_t w[kLineWords];
+};
 
 // Whether mask reference `mask` inverts the module at row i, column j.
-bool MaskInverts(int mask, int i, int j) {
+constexpr bool MaskInverts(int mask, int i, int j) {
     switch (mask) {
         case 0:
             return (i + j) % 2 == 0;
@@ -31,42 +53,298 @@ bool MaskInverts(int mask, int i, int j) {
     }
 }
 
-// Runs of five or more equal modules along one line of n modules.
-int RunPenalty(const uint8_t* line, int stride, int n) {
-    int score = 0;
-    int runLength = 1;
-    for (int k = 1; k <= n; ++k) {
-        if (k < n && line[k * stride] == line[(k - 1) * stride]) {
-            ++runLength;
-            continue;
-        }
-        if (runLength >= 5) {
-            score += runLength - 2;
-        }
-        runLength = 1;
-    }
-    return score;
+constexpr void SetBit(Line& line, int module) {
+    const int bit = kLineOffset + module;
+    line.w[bit / 64] |= uint64_t{1} << (bit % 64);
 }
 
-// Dark-light-dark-dark-dark-light-dark with up to four light modules on
-// both sides (the symbol edge counts as light).
-int FinderLikePenalty(const uint8_t* line, int stride, int n) {
-    static constexpr uint8_t kPattern[7] = {1, 0, 1, 1, 1, 0, 1};
-    int score = 0;
-    for (int j = 0; j + 7 <= n; ++j) {
-        bool found = true;
-        for (int k = 0; k < 7 && found; ++k) {
-            found = line[(j + k) * stride] == kPattern[k];
-        }
-        for (int k = 1; k <= 4 && found; ++k) {
-            found = (j - k < 0 || line[(j - k) * stride] == 0) &&
-                    (j + 6 + k >= n || line[(j + 6 + k) * stride] == 0);
-        }
-        if (found) {
-            score += 40;
+// Bits from..to-1 set.
+constexpr Line BitRange(int from, int to) {
+    Line line{};
+    for (int bit = from; bit < to; ++bit) {
+        line.w[bit / 64] |= uint64_t{1} << (bit % 64);
+    }
+    return line;
+}
+
+// Mask patterns as lines over the widest symbol: for mask m, the row at
+// phase i % 12 and the column at phase j % 6.
+struct MaskLines {
+    Line rows[kMaskCount][kRowPeriod];
+    Line columns[kMaskCount][kColumnPeriod];
+};
+
+constexpr MaskLines MakeMaskLines() {
+    MaskLines lines{};
+    for (int mask = 0; mask < kMaskCount; ++mask) {
+        for (int k = 0; k < kQrMaxModules; ++k) {
+            for (int phase = 0; phase < kRowPeriod; ++phase) {
+                if (MaskInverts(mask, phase, k)) {
+                    SetBit(lines.rows[mask][phase], k);
+                }
+            }
+            for (int phase = 0; phase < kColumnPeriod; ++phase) {
+                if (MaskInverts(mask, k, phase)) {
+                    SetBit(lines.columns[mask][phase], k);
+                }
+            }
         }
     }
-    return score;
+    return lines;
+}
+constexpr MaskLines kMaskLines = MakeMaskLines();
+
+// Module values at the same period, for masking the byte plane.
+constexpr auto MakeMaskTable() {
+    std::array<std::array<std::array<uint8_t, kColumnPeriod>, kRowPeriod>, kMaskCount> table{};
+    for (int mask = 0; mask < kMaskCount; ++mask) {
+        for (int i = 0; i < kRowPeriod; ++i) {
+            for (int j = 0; j < kColumnPeriod; ++j) {
+                table[mask][i][j] = MaskInverts(mask, i, j) ? 1 : 0;
+            }
+        }
+    }
+    return table;
+}
+constexpr auto kMaskTable = MakeMaskTable();
+
+static_assert([] {
+    for (int mask = 0; mask < kMaskCount; ++mask) {
+        for (int i = 0; i < 2 * kRowPeriod; ++i) {
+            for (int j = 0; j < 2 * kRowPeriod; ++j) {
+                if (MaskInverts(mask, i, j) !=
+                    MaskInverts(mask, i % kRowPeriod, j % kColumnPeriod)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}());
+
+// Line operations over the first W words; the words above a line's last bit
+// are zero, so a small symbol needs only one or two of them.
+template <int W>
+Line Down(const Line& a, int k) {  // bit p of the result is bit p + k of a (0 < k < 64)
+    Line out{};
+    for (int w = 0; w < W; ++w) {
+        out.w[w] = a.w[w] >> k | (w + 1 < W ? a.w[w + 1] << (64 - k) : 0);
+    }
+    return out;
+}
+
+template <int W>
+Line Up1(const Line& a) {
+    Line out{};
+    for (int w = 0; w < W; ++w) {
+        out.w[w] = a.w[w] << 1 | (w > 0 ? a.w[w - 1] >> 63 : 0);
+    }
+    return out;
+}
+
+// (a op1 b) for op1 in and / and-not / or; `Same` keeps the bits where a
+// and b agree within `valid`.
+template <int W>
+Line And(const Line& a, const Line& b) {
+    Line out{};
+    for (int w = 0; w < W; ++w) {
+        out.w[w] = a.w[w] & b.w[w];
+    }
+    return out;
+}
+
+template <int W>
+Line AndNot(const Line& a, const Line& b) {
+    Line out{};
+    for (int w = 0; w < W; ++w) {
+        out.w[w] = a.w[w] & ~b.w[w];
+    }
+    return out;
+}
+
+template <int W>
+Line Or(const Line& a, const Line& b) {
+    Line out{};
+    for (int w = 0; w < W; ++w) {
+        out.w[w] = a.w[w] | b.w[w];
+    }
+    return out;
+}
+
+template <int W>
+Line Same(const Line& a, const Line& b, const Line& valid) {
+    Line out{};
+    for (int w = 0; w < W; ++w) {
+        out.w[w] = ~(a.w[w] ^ b.w[w]) & valid.w[w];
+    }
+    return out;
+}
+
+// Without a popcount instruction in the baseline instruction set, the
+// compiler's builtin is a library call; this stays inline.
+int Popcount(uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
+
+template <int W>
+int Count(const Line& a) {
+    int count = 0;
+    for (int w = 0; w < W; ++w) {
+        count += Popcount(a.w[w]);
+    }
+    return count;
+}
+
+// What the rules need to know about the symbol size.
+struct LineBounds {
+    Line modules;  // modules 0 to n - 1
+    Line pairs;    // modules j with j + 1 inside the symbol
+    Line first;    // module 0
+    Line finders;  // start columns j of a finder-like pattern, 0 to n - 7 (at bit j)
+};
+
+LineBounds Bounds(int n) {
+    return {BitRange(kLineOffset, kLineOffset + n), BitRange(kLineOffset, kLineOffset + n - 1),
+            BitRange(kLineOffset, kLineOffset + 1), BitRange(0, n >= 7 ? n - 6 : 0)};
+}
+
+// Runs of L >= 5 equal modules add L - 2: one for each window of five equal
+// modules (L - 4) and two for each run start. Finder-like patterns add 40:
+// light four, dark-light-dark-dark-dark-light-dark, light four, where bit j
+// of the match stands for the pattern's first dark module at module j.
+template <int W>
+int LinePenalty(const Line& line, const LineBounds& bounds) {
+    const Line next1 = Down<W>(line, 1);
+    const Line next2 = Down<W>(line, 2);
+    const Line next3 = Down<W>(line, 3);
+    const Line equal = Same<W>(line, next1, bounds.pairs);
+    const Line five =
+        And<W>(And<W>(equal, Down<W>(equal, 1)), And<W>(Down<W>(equal, 2), Down<W>(equal, 3)));
+    const Line starts = And<W>(five, Or<W>(Up1<W>(AndNot<W>(bounds.pairs, equal)), bounds.first));
+
+    // anyDark bit p: a dark module among line bits p to p + 3; core bit p:
+    // 1011101 from bit p.
+    const Line anyDark = Or<W>(Or<W>(line, next1), Or<W>(next2, next3));
+    const Line core = AndNot<W>(And<W>(And<W>(line, next2), And<W>(next3, Down<W>(line, 4))),
+                                Or<W>(next1, Down<W>(line, 5)));
+    const Line finderCore = And<W>(core, Down<W>(line, 6));
+    const Line match = AndNot<W>(AndNot<W>(And<W>(bounds.finders, Down<W>(finderCore, 4)), anyDark),
+                                 Down<W>(anyDark, 11));
+    return Count<W>(five) + 2 * Count<W>(starts) + 40 * Count<W>(match);
+}
+
+// 2 × 2 squares of equal modules whose top-left module is in `upper`.
+template <int W>
+int BlockPenalty(const Line& upper, const Line& lower, const LineBounds& bounds) {
+    const Line vertical = Same<W>(upper, lower, bounds.modules);
+    const Line horizontal = Same<W>(upper, Down<W>(upper, 1), bounds.pairs);
+    return 3 * Count<W>(And<W>(And<W>(vertical, Down<W>(vertical, 1)), horizontal));
+}
+
+template <int W>
+int ScoreLinesOf(const Line* rows, const Line* columns, int n) {
+    const LineBounds bounds = Bounds(n);
+    int score = 0;
+    int dark = 0;
+    for (int k = 0; k < n; ++k) {
+        score += LinePenalty<W>(rows[k], bounds) + LinePenalty<W>(columns[k], bounds);
+        dark += Count<W>(rows[k]);
+        if (k + 1 < n) {
+            score += BlockPenalty<W>(rows[k], rows[k + 1], bounds);
+        }
+    }
+    const int percent = 100 * dark / (n * n);
+    return score + 10 * (std::abs(50 - percent) / 5);
+}
+
+// The penalty of an n × n symbol given as its rows and its columns. A line
+// reaches to bit n + 7 (the light modules after a pattern at the edge).
+int ScoreLines(const Line* rows, const Line* columns, int n) {
+    const int bits = kLineOffset + n + 4;
+    if (bits <= 64) {
+        return ScoreLinesOf<1>(rows, columns, n);
+    }
+    if (bits <= 128) {
+        return ScoreLinesOf<2>(rows, columns, n);
+    }
+    return ScoreLinesOf<3>(rows, columns, n);
+}
+
+// The symbol as it stands before masking, split three ways, as rows and as
+// columns: modules no mask changes, data bits, and where data modules are.
+struct SplitSymbol {
+    Line fixedRows[kQrMaxModules];
+    Line fixedColumns[kQrMaxModules];
+    Line bitRows[kQrMaxModules];
+    Line bitColumns[kQrMaxModules];
+    Line dataRows[kQrMaxModules];
+    Line dataColumns[kQrMaxModules];
+};
+
+void Split(const Image* image, SplitSymbol* split) {
+    const int n = image->moduleCount;
+    for (int k = 0; k < n; ++k) {
+        split->fixedRows[k] = split->fixedColumns[k] = Line{};
+        split->bitRows[k] = split->bitColumns[k] = Line{};
+        split->dataRows[k] = split->dataColumns[k] = Line{};
+    }
+    for (int i = 0; i < n; ++i) {
+        const uint8_t* modules = image->modules + i * n;
+        const uint8_t* kinds = image->moduleKinds + i * n;
+        for (int j = 0; j < n; ++j) {
+            const uint8_t kind = kinds[j];
+            if (kind == KIND_DATA_DARK || kind == KIND_DATA_LIGHT) {
+                SetBit(split->dataRows[i], j);
+                SetBit(split->dataColumns[j], i);
+                if (kind == KIND_DATA_DARK) {
+                    SetBit(split->bitRows[i], j);
+                    SetBit(split->bitColumns[j], i);
+                }
+            } else if (modules[j] != 0) {
+                SetBit(split->fixedRows[i], j);
+                SetBit(split->fixedColumns[j], i);
+            }
+        }
+    }
+}
+
+// A line under a mask: its fixed modules, its data bits with the mask's
+// inversions.
+Line Masked(const Line& fixed, const Line& bits, const Line& data, const Line& pattern) {
+    Line line;
+    for (int w = 0; w < kLineWords; ++w) {
+        line.w[w] = fixed.w[w] | ((bits.w[w] ^ pattern.w[w]) & data.w[w]);
+    }
+    return line;
+}
+
+// The penalty the symbol would have under the mask with its format
+// information written, as ApplyMask and PutFormatInfo would leave it.
+int ScoreMask(const SplitSymbol& split, int n, int mask, int level, Line* rows, Line* columns) {
+    for (int k = 0; k < n; ++k) {
+        rows[k] = Masked(split.fixedRows[k], split.bitRows[k], split.dataRows[k],
+                         kMaskLines.rows[mask][k % kRowPeriod]);
+        columns[k] = Masked(split.fixedColumns[k], split.bitColumns[k], split.dataColumns[k],
+                            kMaskLines.columns[mask][k % kColumnPeriod]);
+    }
+    // Format modules are reserved and light until written.
+    const int word = FormatInfoWord(mask, level);
+    for (int bit = 0; bit < 15; ++bit) {
+        if ((word >> bit & 1) == 0) {
+            continue;
+        }
+        int moduleRows[2];
+        int moduleColumns[2];
+        FormatInfoModules(n, bit, moduleRows, moduleColumns);
+        for (int copy = 0; copy < 2; ++copy) {
+            SetBit(rows[moduleRows[copy]], moduleColumns[copy]);
+            SetBit(columns[moduleColumns[copy]], moduleRows[copy]);
+        }
+    }
+    return ScoreLines(rows, columns, n);
 }
 
 }  // namespace
@@ -74,11 +352,14 @@ int FinderLikePenalty(const uint8_t* line, int stride, int n) {
 void ApplyMask(Image* image, int mask) {
     const int n = image->moduleCount;
     for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            const int index = i * n + j;
-            const uint8_t kind = image->moduleKinds[index];
+        const auto& pattern = kMaskTable[mask][i % kRowPeriod];
+        uint8_t* modules = image->modules + i * n;
+        const uint8_t* kinds = image->moduleKinds + i * n;
+        for (int j = 0, phase = 0; j < n; ++j, phase = phase + 1 == kColumnPeriod ? 0 : phase + 1) {
+            const uint8_t kind = kinds[j];
             if (kind == KIND_DATA_DARK || kind == KIND_DATA_LIGHT) {
-                image->modules[index] = (kind == KIND_DATA_DARK) != MaskInverts(mask, i, j) ? 1 : 0;
+                modules[j] =
+                    static_cast<uint8_t>((kind == KIND_DATA_DARK ? 1 : 0) ^ pattern[phase]);
             }
         }
     }
@@ -86,25 +367,17 @@ void ApplyMask(Image* image, int mask) {
 
 int MaskPenalty(const Image* image) {
     const int n = image->moduleCount;
-    const uint8_t* modules = image->modules;
-    int score = 0;
-    for (int k = 0; k < n; ++k) {
-        score += RunPenalty(modules + k * n, 1, n) + RunPenalty(modules + k, n, n);
-        score += FinderLikePenalty(modules + k * n, 1, n) + FinderLikePenalty(modules + k, n, n);
-    }
-    int dark = 0;
+    Line rows[kQrMaxModules] = {};
+    Line columns[kQrMaxModules] = {};
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
-            const uint8_t value = modules[i * n + j];
-            dark += value;
-            if (i + 1 < n && j + 1 < n && value == modules[i * n + j + 1] &&
-                value == modules[(i + 1) * n + j] && value == modules[(i + 1) * n + j + 1]) {
-                score += 3;
+            if (image->modules[i * n + j] != 0) {
+                SetBit(rows[i], j);
+                SetBit(columns[j], i);
             }
         }
     }
-    const int percent = 100 * dark / (n * n);
-    return score + 10 * (std::abs(50 - percent) / 5);
+    return ScoreLines(rows, columns, n);
 }
 
 void SelectMask(Image* image, int level) {
@@ -116,12 +389,13 @@ void SelectMask(Image* image, int level) {
             std::printf("[QRCode] Mask#                  =%d\n", chosen);
         }
     } else {
+        SplitSymbol split;
+        Split(image, &split);
+        Line rows[kQrMaxModules];
+        Line columns[kQrMaxModules];
         int best = 0;
         for (int mask = 0; mask < kMaskCount; ++mask) {
-            ApplyMask(image, mask);
-            // The score takes in this mask's format information.
-            PutFormatInfo(image, mask, level);
-            const int score = MaskPenalty(image);
+            const int score = ScoreMask(split, image->moduleCount, mask, level, rows, columns);
             // Ties go to the lower mask reference.
             if (chosen < 0 || score < best) {
                 best = score;

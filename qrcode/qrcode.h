@@ -23,6 +23,7 @@ constexpr int QR_LEVEL_Q = 3;
 constexpr int QR_LEVEL_H = 4;
 
 constexpr int kQrMaxVersion = 40;
+constexpr int kQrMaxModules = 4 * kQrMaxVersion + 17;
 // Size of each of the two codeword buffers; version 40 has 3706 codewords.
 constexpr int kCodewordBufferSize = 4096;
 
@@ -143,6 +144,11 @@ int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
 void FreeSymbolMatrix(Image* image);
 // Both copies of the 15-bit format information for a mask reference (0-7).
 void PutFormatInfo(Image* image, int mask, int level);
+// The 15-bit format information word for a mask reference and level.
+int FormatInfoWord(int mask, int level);
+// Where bit `bit` (0 = least significant) of the format information goes in
+// a symbol of n modules: (rows[0], columns[0]) and (rows[1], columns[1]).
+void FormatInfoModules(int n, int bit, int rows[2], int columns[2]);
 // Both copies of the 18-bit version information; nothing below version 7.
 void PutVersionInfo(Image* image, int version);
 

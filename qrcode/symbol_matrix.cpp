@@ -177,31 +177,47 @@ void FreeSymbolMatrix(Image* image) {
     image->moduleKinds = nullptr;
 }
 
+int FormatInfoWord(int mask, int level) {
+    return BchCodeword(kFormatLevelBits[level - 1] << 3 | mask, kFormatGenerator, 10) ^
+           kFormatXorMask;
+}
+
+void FormatInfoModules(int n, int bit, int rows[2], int columns[2]) {
+    // First copy, around the top-left finder, skipping the timing row and column.
+    if (bit < 6) {
+        rows[0] = bit;
+        columns[0] = 8;
+    } else if (bit < 8) {
+        rows[0] = bit + 1;
+        columns[0] = 8;
+    } else if (bit == 8) {
+        rows[0] = 8;
+        columns[0] = 7;
+    } else {
+        rows[0] = 8;
+        columns[0] = 14 - bit;
+    }
+    // Second copy, split between the top-right and bottom-left finders.
+    if (bit < 8) {
+        rows[1] = 8;
+        columns[1] = n - 1 - bit;
+    } else {
+        rows[1] = n - 15 + bit;
+        columns[1] = 8;
+    }
+}
+
 void PutFormatInfo(Image* image, int mask, int level) {
-    const int n = image->moduleCount;
-    const int word =
-        BchCodeword(kFormatLevelBits[level - 1] << 3 | mask, kFormatGenerator, 10) ^ kFormatXorMask;
+    const int word = FormatInfoWord(mask, level);
     for (int i = 0; i < 15; ++i) {
+        int rows[2];
+        int columns[2];
+        FormatInfoModules(image->moduleCount, i, rows, columns);
         const bool dark = (word >> i & 1) != 0;
-        // First copy, around the top-left finder; the three modules at the
-        // separator's corner keep their reserved kind.
-        if (i < 6) {
-            SetDataBit(image, i, 8, dark, false);
-        } else if (i == 6) {
-            SetDataBit(image, 7, 8, dark, true);
-        } else if (i == 7) {
-            SetDataBit(image, 8, 8, dark, true);
-        } else if (i == 8) {
-            SetDataBit(image, 8, 7, dark, true);
-        } else {
-            SetDataBit(image, 8, 14 - i, dark, false);
-        }
-        // Second copy, split between the top-right and bottom-left finders.
-        if (i < 8) {
-            SetDataBit(image, 8, n - 1 - i, dark, false);
-        } else {
-            SetDataBit(image, n - 15 + i, 8, dark, false);
-        }
+        // The three modules at the corner of the top-left separator keep
+        // their reserved kind.
+        SetDataBit(image, rows[0], columns[0], dark, i >= 6 && i <= 8);
+        SetDataBit(image, rows[1], columns[1], dark, false);
     }
 }
 
