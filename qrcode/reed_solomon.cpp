@@ -83,19 +83,38 @@ constexpr ByteTable GfLog = MakeLogTable(GfExp);
 constexpr GeneratorTable GeneratorPolynomials = MakeGenerators(GfExp, GfLog);
 static_assert(GeneratorsHaveNoZeroCoefficient(GfExp, GfLog));
 
+namespace {
+
+// 2^i for i up to 2 × 254, so that the sum of two exponents needs no mod 255.
+constexpr auto MakeWideExpTable() {
+    std::array<uint8_t, 2 * 255> table{};
+    for (int i = 0; i < 2 * 255; ++i) {
+        table[i] = GfExp[i % 255];
+    }
+    return table;
+}
+constexpr auto kWideExp = MakeWideExpTable();
+
+}  // namespace
+
 void RsRemainder(uint8_t* work, int k, int e) {
+    // Long division with only the e-byte remainder in hand: each data
+    // codeword enters at the top, the leading term leaves and, when it is not
+    // zero, takes the generator times its value with it.
     const auto& generator = GeneratorPolynomials[e];
+    uint8_t remainder[kMaxEcPerBlock + 1] = {};
     for (int step = 0; step < k; ++step) {
-        const uint8_t lead = work[0];
-        std::memmove(work, work + 1, static_cast<std::size_t>(k + e - 1));
-        work[k + e - 1] = 0;
-        if (lead != 0) {
-            const int leadLog = GfLog[lead];
-            for (int j = 0; j < e; ++j) {
-                work[j] ^= GfExp[(generator[j] + leadLog) % 255];
-            }
+        const uint8_t lead = work[step] ^ remainder[0];
+        if (lead == 0) {
+            std::memmove(remainder, remainder + 1, static_cast<std::size_t>(e));
+            continue;
+        }
+        const uint8_t* product = kWideExp.data() + GfLog[lead];
+        for (int j = 0; j < e; ++j) {
+            remainder[j] = remainder[j + 1] ^ product[generator[j]];
         }
     }
+    std::memcpy(work, remainder, static_cast<std::size_t>(e));
 }
 
 int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level) {

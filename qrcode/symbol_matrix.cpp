@@ -133,24 +133,33 @@ void ReserveInfoAreas(Image* image, int version) {
 void PlaceCodewords(Image* image, const uint8_t* dataCodewords, int dataCount,
                     const uint8_t* ecCodewords, int ecCount) {
     const int n = image->moduleCount;
-    const int totalBits = (dataCount + ecCount) * 8;
-    int bit = 0;
+    const int total = dataCount + ecCount;
+    int byte = 0;
+    int bit = 0;  // of the current codeword, 0 the most significant
+    uint8_t codeword = total > 0 ? dataCodewords[0] : 0;
     bool upward = true;
-    for (int right = n - 1; right >= 1 && bit < totalBits; right -= 2) {
+    for (int right = n - 1; right >= 1 && byte < total; right -= 2) {
         if (right == 6) {
             right = 5;
         }
-        for (int step = 0; step < n && bit < totalBits; ++step) {
+        for (int step = 0; step < n && byte < total; ++step) {
             const int row = upward ? n - 1 - step : step;
-            for (int column = right; column >= right - 1 && bit < totalBits; --column) {
-                if (image->moduleKinds[Index(image, row, column)] != KIND_FREE) {
+            uint8_t* modules = image->modules + row * n;
+            uint8_t* kinds = image->moduleKinds + row * n;
+            for (int column = right; column >= right - 1 && byte < total; --column) {
+                if (kinds[column] != KIND_FREE) {
                     continue;
                 }
-                const int byte = bit / 8;
-                const uint8_t codeword =
-                    byte < dataCount ? dataCodewords[byte] : ecCodewords[byte - dataCount];
-                SetDataBit(image, row, column, ((codeword >> (7 - bit % 8)) & 1) != 0, false);
-                ++bit;
+                const bool dark = (codeword >> (7 - bit) & 1) != 0;
+                modules[column] = dark ? 1 : 0;
+                kinds[column] = dark ? KIND_DATA_DARK : KIND_DATA_LIGHT;
+                if (++bit == 8) {
+                    bit = 0;
+                    ++byte;
+                    codeword = byte < dataCount ? dataCodewords[byte]
+                               : byte < total   ? ecCodewords[byte - dataCount]
+                                                : 0;
+                }
             }
         }
         upward = !upward;
