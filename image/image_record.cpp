@@ -12,17 +12,20 @@ constexpr std::size_t kSpillFillBlock = 0x100000;  // 1 MiB, halved when memory 
 constexpr std::size_t kSpillFillMinimum = 256;
 constexpr int kCopyStageSize = 8192;
 
-int BytesPerPixel(const Image* image) { return image->info.bitCount / 8; }
+int BytesPerPixel(const Image* image) {
+    return image->info.bitCount / 8;
+}
 
 int RowStride(const Image* image) {
-    return static_cast<int>((static_cast<int64_t>(image->info.width) * image->info.bitCount / 8 + 3) /
-                            4 * 4);
+    return static_cast<int>(
+        (static_cast<int64_t>(image->info.width) * image->info.bitCount / 8 + 3) / 4 * 4);
 }
 
 // Writes `size` copies of `fill` to the start of a fresh spill file.
 bool FillSpillFile(std::FILE* file, uint8_t fill, int64_t size) {
     std::size_t blockSize = 0;
-    auto* block = static_cast<uint8_t*>(AllocShrinking(kSpillFillBlock, kSpillFillMinimum, &blockSize));
+    auto* block =
+        static_cast<uint8_t*>(AllocShrinking(kSpillFillBlock, kSpillFillMinimum, &blockSize));
     if (block == nullptr) {
         return false;
     }
@@ -57,7 +60,8 @@ int64_t ByteCount(int unitSize, int count) {
 
 // Whether [offset, offset + bytes) lies inside the pixel store.
 bool InStore(const Image* image, int offset, int64_t bytes) {
-    return bytes >= 0 && offset >= 0 && offset + bytes <= static_cast<int64_t>(image->info.sizeImage);
+    return bytes >= 0 && offset >= 0 &&
+           offset + bytes <= static_cast<int64_t>(image->info.sizeImage);
 }
 
 }  // namespace
@@ -204,8 +208,9 @@ int ImageCopyBytes(Image* destination, int destinationOffset, const Image* sourc
                                source->pixels + sourceOffset);
     }
     if (destination->spillFile == nullptr) {
-        return SpillRead(source, sourceOffset, length, destination->pixels + destinationOffset) ? 0
-                                                                                               : -1;
+        return SpillRead(source, sourceOffset, length, destination->pixels + destinationOffset)
+                   ? 0
+                   : -1;
     }
     // Between two spill files: stage through a buffer.
     uint8_t local[kCopyStageSize];
@@ -221,7 +226,9 @@ int ImageCopyBytes(Image* destination, int destinationOffset, const Image* sourc
     return ok ? 0 : -1;
 }
 
-void ImageSetCellSize(uint32_t /*options*/, Image* image, int cellSize) { image->cellSize = cellSize; }
+void ImageSetCellSize(uint32_t /*options*/, Image* image, int cellSize) {
+    image->cellSize = cellSize;
+}
 
 void ImageSetMaskPattern(uint32_t /*options*/, Image* image, int maskPattern) {
     image->maskPattern = maskPattern;

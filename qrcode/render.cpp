@@ -61,6 +61,23 @@ bool DrawModules(Image* picture, const Image* image, int cell) {
     return true;
 }
 
+// The light quiet zone around where the picture goes. When the whole area
+// lies inside the target, only the frame is filled, since the paste covers
+// the rest; otherwise the area is filled as a whole and clipped as any fill.
+bool FillQuietZone(uint32_t flags, Image* image, int x, int y, int side, int margin) {
+    const uint8_t* light = image->lightColour;
+    const bool inside =
+        x >= 0 && y >= 0 && side <= image->info.width - x && side <= image->info.height - y;
+    if (!inside) {
+        return ImageFillRect(flags, image, x, y, side, side, light) >= 0;
+    }
+    const int picture = side - 2 * margin;
+    return ImageFillRect(flags, image, x, y, side, margin, light) >= 0 &&
+           ImageFillRect(flags, image, x, y + side - margin, side, margin, light) >= 0 &&
+           ImageFillRect(flags, image, x, y + margin, margin, picture, light) >= 0 &&
+           ImageFillRect(flags, image, x + side - margin, y + margin, margin, picture, light) >= 0;
+}
+
 }  // namespace
 
 int DrawSymbol(uint32_t flags, Image* image, int x, int y) {
@@ -73,8 +90,9 @@ int DrawSymbol(uint32_t flags, Image* image, int x, int y) {
     // A side that does not fit an int cannot be drawn; ImageCreate refuses
     // other sizes it cannot hold.
     if (pictureSide > 0 && drawnSide <= INT_MAX) {
-        picture = ImageCreate(0, static_cast<int>(pictureSide), static_cast<int>(pictureSide), 3, 0,
-                              0, nullptr);
+        // Every pixel is drawn, so the store needs no fill first.
+        picture = ImageCreate(IMAGE_NO_FILL, static_cast<int>(pictureSide),
+                              static_cast<int>(pictureSide), 3, 0, 0, nullptr);
     }
     if (picture != nullptr && DrawModules(picture, image, cell)) {
         result = static_cast<int>(drawnSide);
@@ -86,7 +104,7 @@ int DrawSymbol(uint32_t flags, Image* image, int x, int y) {
             ImageWritePng(0, kDebugFileName, picture);
         }
         const int margin = static_cast<int>(quietMargin);
-        if (ImageFillRect(flags, image, x, y, result, result, image->lightColour) < 0) {
+        if (!FillQuietZone(flags, image, x, y, result, margin)) {
             result = QR_ERR_FILL;
         } else if (ImagePaste(flags, image, x + margin, y + margin, picture, 0, 0, 0, 0) < 0) {
             result = QR_ERR_PASTE;
