@@ -3,7 +3,6 @@
 // RAW holding WIDTH × HEIGHT top-down RGB pixels.
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "bench/png_floor.h"
 
@@ -14,12 +13,16 @@ int main(int argc, char** argv) {
     }
     const int width = std::atoi(argv[3]);
     const int height = std::atoi(argv[4]);
-    std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
+    // Plain C library only, as in the console program: no C++ runtime to load.
+    const std::size_t size = static_cast<std::size_t>(width) * height * 3;
+    auto* pixels = static_cast<uint8_t*>(std::malloc(size));
     std::FILE* raw = std::fopen(argv[2], "rb");
-    if (raw == nullptr || std::fread(pixels.data(), 1, pixels.size(), raw) != pixels.size()) {
+    if (pixels == nullptr || raw == nullptr || std::fread(pixels, 1, size, raw) != size) {
         std::fprintf(stderr, "%s: cannot read %s\n", argv[0], argv[2]);
         return 1;
     }
     std::fclose(raw);
-    return WritePngWithLibpng(argv[1], pixels.data(), width, height) == 0 ? 0 : 1;
+    const int result = WritePngWithLibpng(argv[1], pixels, width, height);
+    std::free(pixels);
+    return result == 0 ? 0 : 1;
 }

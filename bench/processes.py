@@ -21,14 +21,22 @@ WORDS = "the quick brown fox jumps over the lazy dog; zem makes qr codes from te
 
 
 def run(argv):
-    """Runs argv; returns (wall seconds, peak resident KiB). Fails loudly."""
+    """Runs argv; returns its wall time in seconds. Fails loudly."""
     start = time.perf_counter()
     pid = os.posix_spawn(argv[0], argv, os.environ)
-    _, status, usage = os.wait4(pid, 0)
+    _, status = os.waitpid(pid, 0)
     wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"processes.py: {' '.join(argv)} failed")
-    return wall, usage.ru_maxrss
+    return wall
+
+
+def peak_kib(argv):
+    """Peak resident memory of argv in KiB, as GNU time reports it (a child
+    of ours would start out with this interpreter's memory)."""
+    run(["/usr/bin/time", "-f", "%M", "-o", "peak.txt"] + argv)
+    with open("peak.txt") as f:
+        return int(f.read().split()[-1])
 
 
 def bmp_to_rgb(path):
@@ -48,7 +56,7 @@ def bmp_to_rgb(path):
 
 
 def main():
-    build, work, out = sys.argv[1:4]
+    build, work, out = (os.path.abspath(arg) for arg in sys.argv[1:4])
     cli = os.path.abspath(os.path.join(build, "zemQRCode"))
     floor = os.path.abspath(os.path.join(build, "bench", "zem_png_floor"))
     os.chdir(work)
@@ -67,7 +75,7 @@ def main():
         order = list(commands)
         random.shuffle(order)
         for name in order:
-            times[name].append(run(commands[name])[0])
+            times[name].append(run(commands[name]))
 
     message = (WORDS * 40)[:2953]
     with open("message.txt", "w") as f:
@@ -77,9 +85,8 @@ def main():
     for version in VERSIONS:
         for cell in CELLS:
             argv = [cli, "-q", str(version), "-e", "1", "-s", str(cell), "-f", "out.png", "message.txt"]
-            samples = [run(argv) for _ in range(3)]
-            peak[f"{version}/{cell}"] = max(kib for _, kib in samples)
-            process_time[f"{version}/{cell}"] = statistics.median(wall for wall, _ in samples)
+            peak[f"{version}/{cell}"] = max(peak_kib(argv) for _ in range(3))
+            process_time[f"{version}/{cell}"] = statistics.median(run(argv) for _ in range(3))
 
     result = {
         "hello": {
@@ -87,8 +94,8 @@ def main():
             "pixels": [width, height],
             "cli_median_s": statistics.median(times["cli"]),
             "floor_median_s": statistics.median(times["floor"]),
-            "cli_peak_kib": run(commands["cli"])[1],
-            "floor_peak_kib": run(commands["floor"])[1],
+            "cli_peak_kib": peak_kib(commands["cli"]),
+            "floor_peak_kib": peak_kib(commands["floor"]),
         },
         "peak_kib": peak,
         "process_median_s": process_time,
