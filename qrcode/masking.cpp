@@ -273,39 +273,37 @@ int ScoreLines(const Line* rows, const Line* columns, int n) {
     return ScoreLinesOf<3>(rows, columns, n);
 }
 
-// The symbol as it stands before masking, split three ways, as rows and as
-// columns: modules no mask changes, data bits, and where data modules are.
-struct SplitSymbol {
-    Line fixedRows[kQrMaxModules];
-    Line fixedColumns[kQrMaxModules];
-    Line bitRows[kQrMaxModules];
-    Line bitColumns[kQrMaxModules];
-    Line dataRows[kQrMaxModules];
-    Line dataColumns[kQrMaxModules];
+// A line of the symbol as it stands before masking, split three ways:
+// modules no mask changes, data bits, and where the data modules are.
+struct SplitLine {
+    Line fixed;
+    Line bits;
+    Line data;
 };
 
-void Split(const Image* image, SplitSymbol* split) {
+// Lines are kept as n rows followed by n columns, so that a small symbol
+// touches only the start of the arrays.
+void Split(const Image* image, SplitLine* lines) {
     const int n = image->moduleCount;
-    for (int k = 0; k < n; ++k) {
-        split->fixedRows[k] = split->fixedColumns[k] = Line{};
-        split->bitRows[k] = split->bitColumns[k] = Line{};
-        split->dataRows[k] = split->dataColumns[k] = Line{};
+    for (int k = 0; k < 2 * n; ++k) {
+        lines[k] = SplitLine{};
     }
+    SplitLine* columns = lines + n;
     for (int i = 0; i < n; ++i) {
         const uint8_t* modules = image->modules + i * n;
         const uint8_t* kinds = image->moduleKinds + i * n;
         for (int j = 0; j < n; ++j) {
             const uint8_t kind = kinds[j];
             if (kind == KIND_DATA_DARK || kind == KIND_DATA_LIGHT) {
-                SetBit(split->dataRows[i], j);
-                SetBit(split->dataColumns[j], i);
+                SetBit(lines[i].data, j);
+                SetBit(columns[j].data, i);
                 if (kind == KIND_DATA_DARK) {
-                    SetBit(split->bitRows[i], j);
-                    SetBit(split->bitColumns[j], i);
+                    SetBit(lines[i].bits, j);
+                    SetBit(columns[j].bits, i);
                 }
             } else if (modules[j] != 0) {
-                SetBit(split->fixedRows[i], j);
-                SetBit(split->fixedColumns[j], i);
+                SetBit(lines[i].fixed, j);
+                SetBit(columns[j].fixed, i);
             }
         }
     }
@@ -313,22 +311,23 @@ void Split(const Image* image, SplitSymbol* split) {
 
 // A line under a mask: its fixed modules, its data bits with the mask's
 // inversions.
-Line Masked(const Line& fixed, const Line& bits, const Line& data, const Line& pattern) {
+Line Masked(const SplitLine& split, const Line& pattern) {
     Line line;
     for (int w = 0; w < kLineWords; ++w) {
-        line.w[w] = fixed.w[w] | ((bits.w[w] ^ pattern.w[w]) & data.w[w]);
+        line.w[w] = split.fixed.w[w] | ((split.bits.w[w] ^ pattern.w[w]) & split.data.w[w]);
     }
     return line;
 }
 
 // The penalty the symbol would have under the mask with its format
 // information written, as ApplyMask and PutFormatInfo would leave it.
-int ScoreMask(const SplitSymbol& split, int n, int mask, int level, Line* rows, Line* columns) {
+// `lines` receives the masked rows and columns.
+int ScoreMask(const SplitLine* split, int n, int mask, int level, Line* lines) {
+    Line* rows = lines;
+    Line* columns = lines + n;
     for (int k = 0; k < n; ++k) {
-        rows[k] = Masked(split.fixedRows[k], split.bitRows[k], split.dataRows[k],
-                         kMaskLines.rows[mask][k % kRowPeriod]);
-        columns[k] = Masked(split.fixedColumns[k], split.bitColumns[k], split.dataColumns[k],
-                            kMaskLines.columns[mask][k % kColumnPeriod]);
+        rows[k] = Masked(split[k], kMaskLines.rows[mask][k % kRowPeriod]);
+        columns[k] = Masked(split[n + k], kMaskLines.columns[mask][k % kColumnPeriod]);
     }
     // Format modules are reserved and light until written.
     const int word = FormatInfoWord(mask, level);
@@ -367,8 +366,12 @@ void ApplyMask(Image* image, int mask) {
 
 int MaskPenalty(const Image* image) {
     const int n = image->moduleCount;
-    Line rows[kQrMaxModules] = {};
-    Line columns[kQrMaxModules] = {};
+    Line lines[2 * kQrMaxModules];
+    for (int k = 0; k < 2 * n; ++k) {
+        lines[k] = Line{};
+    }
+    Line* rows = lines;
+    Line* columns = lines + n;
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
             if (image->modules[i * n + j] != 0) {
@@ -389,13 +392,12 @@ void SelectMask(Image* image, int level) {
             std::printf("[QRCode] Mask#                  =%d\n", chosen);
         }
     } else {
-        SplitSymbol split;
-        Split(image, &split);
-        Line rows[kQrMaxModules];
-        Line columns[kQrMaxModules];
+        SplitLine split[2 * kQrMaxModules];
+        Split(image, split);
+        Line lines[2 * kQrMaxModules];
         int best = 0;
         for (int mask = 0; mask < kMaskCount; ++mask) {
-            const int score = ScoreMask(split, image->moduleCount, mask, level, rows, columns);
+            const int score = ScoreMask(split, image->moduleCount, mask, level, lines);
             // Ties go to the lower mask reference.
             if (chosen < 0 || score < best) {
                 best = score;

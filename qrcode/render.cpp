@@ -1,8 +1,10 @@
 // Rendering: the module matrix becomes a picture of cellSize pixels a
 // module, pasted inside a light quiet zone into the target Image.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "qrcode/qrcode.h"
 #include "zemqrfile.h"
@@ -13,23 +15,42 @@ constexpr int kQuietModules = 4;
 constexpr int kChunkBytes = 3 * 1024;  // whole pixels
 constexpr char kDebugFileName[] = "qr.png";
 
+// A chunk's worth of one colour, in store order (blue, green, red).
+struct ColourRun {
+    uint8_t bytes[kChunkBytes];
+};
+
+void FillRun(ColourRun* run, const uint8_t colour[3]) {
+    for (int k = 0; k < kChunkBytes; k += 3) {
+        run->bytes[k] = colour[2];
+        run->bytes[k + 1] = colour[1];
+        run->bytes[k + 2] = colour[0];
+    }
+}
+
 // Writes the pixel line `line` (counted from the top) of the picture for
-// symbol row `row`, a chunk of pixels at a time. Colours are red, green,
-// blue; pixels are stored blue, green, red.
-bool DrawPixelLine(Image* picture, const Image* image, int row, int cell, int line) {
+// symbol row `row`: each stretch of equal modules is copied out of the run of
+// its colour into a chunk, and the chunk goes to the picture when full.
+bool DrawPixelLine(Image* picture, const Image* image, int row, int cell, int line,
+                   const ColourRun* dark, const ColourRun* light) {
     const int n = image->moduleCount;
+    const uint8_t* modules = image->modules + row * n;
     uint8_t chunk[kChunkBytes];
     int filled = 0;
     int offset = ImagePixelOffset(IMAGE_FROM_TOP, picture, 0, line);
-    for (int column = 0; column < n; ++column) {
-        const uint8_t* colour =
-            image->modules[row * n + column] != 0 ? image->darkColour : image->lightColour;
-        for (int l = 0; l < cell; ++l) {
-            chunk[filled] = colour[2];
-            chunk[filled + 1] = colour[1];
-            chunk[filled + 2] = colour[0];
-            filled += 3;
-            if (filled == kChunkBytes || (column == n - 1 && l == cell - 1)) {
+    for (int column = 0; column < n;) {
+        int end = column + 1;
+        while (end < n && modules[end] == modules[column]) {
+            ++end;
+        }
+        const uint8_t* run = (modules[column] != 0 ? dark : light)->bytes;
+        // Chunks and runs hold whole pixels, so every copy starts on one.
+        for (int64_t left = static_cast<int64_t>(end - column) * cell * 3; left > 0;) {
+            const int take = static_cast<int>(std::min<int64_t>(left, kChunkBytes - filled));
+            std::memcpy(chunk + filled, run, static_cast<std::size_t>(take));
+            filled += take;
+            left -= take;
+            if (filled == kChunkBytes) {
                 if (ImageWriteBytes(picture, offset, 1, filled, chunk) != 0) {
                     return false;
                 }
@@ -37,17 +58,22 @@ bool DrawPixelLine(Image* picture, const Image* image, int row, int cell, int li
                 filled = 0;
             }
         }
+        column = end;
     }
-    return true;
+    return filled == 0 || ImageWriteBytes(picture, offset, 1, filled, chunk) == 0;
 }
 
 // Every module as cell × cell pixels: one line is drawn, the others of the
 // same module row are copies of it.
 bool DrawModules(Image* picture, const Image* image, int cell) {
+    ColourRun dark;
+    ColourRun light;
+    FillRun(&dark, image->darkColour);
+    FillRun(&light, image->lightColour);
     const int lineBytes = image->moduleCount * cell * 3;
     for (int row = 0; row < image->moduleCount; ++row) {
         const int first = row * cell;
-        if (!DrawPixelLine(picture, image, row, cell, first)) {
+        if (!DrawPixelLine(picture, image, row, cell, first, &dark, &light)) {
             return false;
         }
         const int source = ImagePixelOffset(IMAGE_FROM_TOP, picture, 0, first);
