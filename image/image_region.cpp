@@ -55,10 +55,12 @@ Image* CropInPlace(uint32_t options, Image* source, int x, int y, int width, int
     const int newStride = (width * bytesPerPixel + 3) / 4 * 4;
     const int bottom = (options & IMAGE_FROM_TOP) != 0 ? source->info.height - y - height : y;
     for (int t = 0; t < height; ++t) {
-        std::memmove(source->pixels + static_cast<std::ptrdiff_t>(t) * newStride,
-                     source->pixels + static_cast<std::ptrdiff_t>(bottom + t) * oldStride +
-                         static_cast<std::ptrdiff_t>(x) * bytesPerPixel,
-                     static_cast<std::size_t>(width) * bytesPerPixel);
+        uint8_t* to = source->pixels + static_cast<std::ptrdiff_t>(t) * newStride;
+        const uint8_t* from = source->pixels + static_cast<std::ptrdiff_t>(bottom + t) * oldStride +
+                              static_cast<std::ptrdiff_t>(x) * bytesPerPixel;
+        if (to != from) {  // a rectangle at the store's start stays where it is
+            std::memmove(to, from, static_cast<std::size_t>(width) * bytesPerPixel);
+        }
         // Row filler as a new white Image has it.
         std::memset(source->pixels + static_cast<std::ptrdiff_t>(t) * newStride +
                         static_cast<std::ptrdiff_t>(width) * bytesPerPixel,
