@@ -95,6 +95,40 @@ constexpr auto MakeWideExpTable() {
 }
 constexpr auto kWideExp = MakeWideExpTable();
 
+// For a long message the generator is multiplied by every field element once,
+// a row per element, padded with zeros to a fixed width: a division step is
+// then a one-byte shift and an exclusive-or of whole rows, which the compiler
+// does a vector at a time. Below this many data codewords the rows would cost
+// more than they save.
+constexpr int kProductRow = 32;
+constexpr int kProductsWorthFrom = 256;
+static_assert(kMaxEcPerBlock < kProductRow);
+using ProductTable = uint8_t[256][kProductRow];
+
+void FillProducts(ProductTable table, int e) {
+    const auto& generator = GeneratorPolynomials[e];
+    std::memset(table, 0, sizeof(ProductTable));
+    for (int value = 1; value < 256; ++value) {
+        const uint8_t* product = kWideExp.data() + GfLog[value];
+        for (int j = 0; j < e; ++j) {
+            table[value][j] = product[generator[j]];
+        }
+    }
+}
+
+// What RsRemainder leaves in work[0..e-1], written to `out`.
+void DivideWithProducts(const uint8_t* data, int k, int e, const ProductTable table, uint8_t* out) {
+    uint8_t remainder[kProductRow + 1] = {};  // the last byte stays 0 and shifts in
+    for (int step = 0; step < k; ++step) {
+        const uint8_t* product = table[data[step] ^ remainder[0]];
+        std::memmove(remainder, remainder + 1, kProductRow);
+        for (int j = 0; j < kProductRow; ++j) {
+            remainder[j] ^= product[j];
+        }
+    }
+    std::memcpy(out, remainder, static_cast<std::size_t>(e));
+}
+
 }  // namespace
 
 void RsRemainder(uint8_t* work, int k, int e) {
@@ -123,17 +157,29 @@ int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level
     const int blocks[2] = {params.blocks1[l], params.blocks2[l]};
     const int dataPerBlock[2] = {params.data1[l], params.data2[l]};
     const int codewordsPerBlock[2] = {params.codewords1[l], params.codewords2[l]};
+    const bool withProducts =
+        blocks[0] * dataPerBlock[0] + blocks[1] * dataPerBlock[1] >= kProductsWorthFrom;
+    ProductTable products;
+    int productsFor = 0;  // the e that `products` holds, 0 for none yet
     int read = 0;
     int write = 0;
     uint8_t work[kBlockWorkSize];
     for (int group = 0; group < 2; ++group) {
         const int k = dataPerBlock[group];
         const int e = codewordsPerBlock[group] - k;
+        if (withProducts && blocks[group] > 0 && productsFor != e) {
+            FillProducts(products, e);
+            productsFor = e;
+        }
         for (int block = 0; block < blocks[group]; ++block) {
-            std::memset(work, 0, sizeof work);
-            std::memcpy(work, data + read, static_cast<std::size_t>(k));
-            RsRemainder(work, k, e);
-            std::memcpy(ec + write, work, static_cast<std::size_t>(e));
+            if (withProducts) {
+                DivideWithProducts(data + read, k, e, products, ec + write);
+            } else {
+                std::memset(work, 0, sizeof work);
+                std::memcpy(work, data + read, static_cast<std::size_t>(k));
+                RsRemainder(work, k, e);
+                std::memcpy(ec + write, work, static_cast<std::size_t>(e));
+            }
             write += e;
             read += k;
         }
