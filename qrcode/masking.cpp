@@ -198,6 +198,18 @@ int Count(const Line& a) {
     return count;
 }
 
+// The same for lines with few bits set, which most have none of.
+template <int W>
+int CountFew(const Line& a) {
+    int count = 0;
+    for (int w = 0; w < W; ++w) {
+        for (uint64_t bits = a.w[w]; bits != 0; bits &= bits - 1) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 // What the rules need to know about the symbol size.
 struct LineBounds {
     Line modules;  // modules 0 to n - 1
@@ -233,7 +245,7 @@ int LinePenalty(const Line& line, const LineBounds& bounds) {
     const Line finderCore = And<W>(core, Down<W>(line, 6));
     const Line match = AndNot<W>(AndNot<W>(And<W>(bounds.finders, Down<W>(finderCore, 4)), anyDark),
                                  Down<W>(anyDark, 11));
-    return Count<W>(five) + 2 * Count<W>(starts) + 40 * Count<W>(match);
+    return Count<W>(five) + 2 * CountFew<W>(starts) + 40 * CountFew<W>(match);
 }
 
 // 2 × 2 squares of equal modules whose top-left module is in `upper`.
