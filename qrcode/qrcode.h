@@ -154,6 +154,46 @@ void PutVersionInfo(Image* image, int version);
 
 // ---- Masking ---------------------------------------------------------------
 
+// Whether mask reference `mask` (0-7) inverts the module at row i, column j.
+constexpr bool MaskInverts(int mask, int i, int j) {
+    switch (mask) {
+        case 0:
+            return (i + j) % 2 == 0;
+        case 1:
+            return i % 2 == 0;
+        case 2:
+            return j % 3 == 0;
+        case 3:
+            return (i + j) % 3 == 0;
+        case 4:
+            return (i / 2 + j / 3) % 2 == 0;
+        case 5:
+            return (i * j) % 2 + (i * j) % 3 == 0;
+        case 6:
+            return ((i * j) % 2 + (i * j) % 3) % 2 == 0;
+        default:
+            return ((i + j) % 2 + (i * j) % 3) % 2 == 0;
+    }
+}
+
+constexpr int kMaskCount = 8;
+// Every mask pattern repeats after 12 rows and 6 columns.
+constexpr int kMaskRowPeriod = 12;
+constexpr int kMaskColumnPeriod = 6;
+static_assert([] {
+    for (int mask = 0; mask < kMaskCount; ++mask) {
+        for (int i = 0; i < 2 * kMaskRowPeriod; ++i) {
+            for (int j = 0; j < 2 * kMaskRowPeriod; ++j) {
+                if (MaskInverts(mask, i, j) !=
+                    MaskInverts(mask, i % kMaskRowPeriod, j % kMaskColumnPeriod)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}());
+
 // Applies the requested mask (image->maskPattern 1-8) or the one of the eight
 // with the lowest penalty, and writes its format information.
 void SelectMask(Image* image, int level);
@@ -161,6 +201,9 @@ void SelectMask(Image* image, int level);
 void ApplyMask(Image* image, int mask);
 // Penalty score of the current module plane; lower is better.
 int MaskPenalty(const Image* image);
+// The penalty of the placed but unmasked symbol under each mask reference,
+// as ApplyMask and PutFormatInfo would leave it; the planes are not changed.
+void ScoreMasks(const Image* image, int level, int scores[kMaskCount]);
 
 // ---- Rendering -------------------------------------------------------------
 
