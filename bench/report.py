@@ -32,6 +32,18 @@ def medians(benchmarks):
     return out
 
 
+FAMILIES = ["EncodeMatrix", "DrawSymbolV40", "FillDrawnArea", "PasteSymbol", "CropDrawing",
+            "WritePng", "WritePngFloor", "WriteBmp", "WriteBmpFloor", "QrFilePng", "QrFileBmp"]
+
+
+def order(name):
+    """Benchmarks by family, then by their numbers (version before cell)."""
+    family, _, rest = name.partition("/")
+    numbers = [int(x) for x in re.findall(r"\d+", rest)]
+    rank = FAMILIES.index(family) if family in FAMILIES else len(FAMILIES)
+    return rank, numbers, rest
+
+
 def fmt(seconds):
     if seconds < 1e-3:
         return f"{seconds * 1e6:.1f} µs"
@@ -106,7 +118,7 @@ def main():
         lines.append(f"| {what} | {value} | {target} | {floor} | {'yes' if ok else 'NO'} |")
     lines += ["", "### All benchmarks (median of the repetitions)", "",
               "| Benchmark | Wall | CPU |", "|---|---|---|"]
-    for name, (wall, cpu) in m.items():
+    for name, (wall, cpu) in sorted(m.items(), key=lambda item: order(item[0])):
         lines.append(f"| {name} | {fmt(wall)} | {fmt(cpu)} |")
 
     lines += ["", "### Scaling: ZEMQRFile to PNG, level L, message filling the version", "",

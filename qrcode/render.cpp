@@ -63,14 +63,28 @@ bool DrawPixelLine(Image* picture, const Image* image, int row, int cell, int li
     return filled == 0 || ImageWriteBytes(picture, offset, 1, filled, chunk) == 0;
 }
 
+// Where each band of the picture goes as soon as it is drawn: (x, y) is the
+// picture's bottom-left corner in the target; `ok` turns false at the first
+// failed paste, after which nothing more is pasted.
+struct BandTarget {
+    uint32_t flags;
+    Image* image;
+    int x;
+    int y;
+    bool ok;
+};
+
 // Every module as cell × cell pixels: one line is drawn, the others of the
-// same module row are copies of it.
-bool DrawModules(Image* picture, const Image* image, int cell) {
+// same module row are copies of it. With a band target, each module row's
+// band is pasted while it is still in the cache. false when the picture
+// cannot be written.
+bool DrawModules(Image* picture, const Image* image, int cell, BandTarget* target) {
     ColourRun dark;
     ColourRun light;
     FillRun(&dark, image->darkColour);
     FillRun(&light, image->lightColour);
-    const int lineBytes = image->moduleCount * cell * 3;
+    const int side = picture->info.width;
+    const int lineBytes = side * 3;
     for (int row = 0; row < image->moduleCount; ++row) {
         const int first = row * cell;
         if (!DrawPixelLine(picture, image, row, cell, first, &dark, &light)) {
@@ -83,20 +97,23 @@ bool DrawModules(Image* picture, const Image* image, int cell) {
                 return false;
             }
         }
+        if (target != nullptr && target->ok) {
+            const int bottom = side - first - cell;  // the band's lowest line, from the bottom
+            target->ok = ImagePaste(target->flags, target->image, target->x, target->y + bottom,
+                                    picture, 0, bottom, side, cell) >= 0;
+        }
     }
     return true;
 }
 
-// The light quiet zone around where the picture goes. When the whole area
-// lies inside the target, only the frame is filled, since the paste covers
-// the rest; otherwise the area is filled as a whole and clipped as any fill.
-bool FillQuietZone(uint32_t flags, Image* image, int x, int y, int side, int margin) {
+bool AreaInside(const Image* image, int x, int y, int side) {
+    return x >= 0 && y >= 0 && side <= image->info.width - x && side <= image->info.height - y;
+}
+
+// The light quiet zone as a frame around where the picture goes; the
+// picture covers the rest.
+bool FillFrame(uint32_t flags, Image* image, int x, int y, int side, int margin) {
     const uint8_t* light = image->lightColour;
-    const bool inside =
-        x >= 0 && y >= 0 && side <= image->info.width - x && side <= image->info.height - y;
-    if (!inside) {
-        return ImageFillRect(flags, image, x, y, side, side, light) >= 0;
-    }
     const int picture = side - 2 * margin;
     return ImageFillRect(flags, image, x, y, side, margin, light) >= 0 &&
            ImageFillRect(flags, image, x, y + side - margin, side, margin, light) >= 0 &&
@@ -120,20 +137,35 @@ int DrawSymbol(uint32_t flags, Image* image, int x, int y) {
         picture = ImageCreate(IMAGE_NO_FILL, static_cast<int>(pictureSide),
                               static_cast<int>(pictureSide), 3, 0, 0, nullptr);
     }
-    if (picture != nullptr && DrawModules(picture, image, cell)) {
-        result = static_cast<int>(drawnSide);
-        if ((image->flags & IMAGEFLAG_VERBOSE) != 0) {
-            std::printf("[QRCode] Image size             =%d\n", result);
-        }
-        if ((image->flags & IMAGEFLAG_VERBOSE2) != 0) {
-            // The bare symbol for inspection; a failed write does not matter.
-            ImageWritePng(0, kDebugFileName, picture);
-        }
+    if (picture != nullptr) {
+        const int side = static_cast<int>(drawnSide);
         const int margin = static_cast<int>(quietMargin);
-        if (!FillQuietZone(flags, image, x, y, result, margin)) {
-            result = QR_ERR_FILL;
-        } else if (ImagePaste(flags, image, x + margin, y + margin, picture, 0, 0, 0, 0) < 0) {
-            result = QR_ERR_PASTE;
+        // A drawn area inside the target gets its frame first and the picture
+        // band by band as it is drawn; one that reaches past the target's
+        // edges is filled and pasted whole, each clipped as usual.
+        const bool inside = AreaInside(image, x, y, side);
+        bool filled = !inside || FillFrame(flags, image, x, y, side, margin);
+        BandTarget bands{flags, image, x + margin, y + margin, filled};
+        if (DrawModules(picture, image, cell, inside ? &bands : nullptr)) {
+            result = side;
+            if ((image->flags & IMAGEFLAG_VERBOSE) != 0) {
+                std::printf("[QRCode] Image size             =%d\n", result);
+            }
+            if ((image->flags & IMAGEFLAG_VERBOSE2) != 0) {
+                // The bare symbol for inspection; a failed write does not matter.
+                ImageWritePng(0, kDebugFileName, picture);
+            }
+            bool pasted = bands.ok;
+            if (!inside) {
+                filled = ImageFillRect(flags, image, x, y, side, side, image->lightColour) >= 0;
+                pasted = filled &&
+                         ImagePaste(flags, image, x + margin, y + margin, picture, 0, 0, 0, 0) >= 0;
+            }
+            if (!filled) {
+                result = QR_ERR_FILL;
+            } else if (!pasted) {
+                result = QR_ERR_PASTE;
+            }
         }
     }
     ImageFree(picture);
