@@ -81,12 +81,10 @@ def main():
     with open("message.txt", "w") as f:
         f.write(message)
     peak = {}
-    process_time = {}
     for version in VERSIONS:
         for cell in CELLS:
             argv = [cli, "-q", str(version), "-e", "1", "-s", str(cell), "-f", "out.png", "message.txt"]
             peak[f"{version}/{cell}"] = max(peak_kib(argv) for _ in range(3))
-            process_time[f"{version}/{cell}"] = statistics.median(run(argv) for _ in range(3))
 
     result = {
         "hello": {
@@ -98,7 +96,6 @@ def main():
             "floor_peak_kib": peak_kib(commands["floor"]),
         },
         "peak_kib": peak,
-        "process_median_s": process_time,
         "loadavg": os.getloadavg(),
     }
     with open(out, "w") as f:

@@ -106,8 +106,8 @@ def main():
         f"{platform.system()} {platform.release()}, g++ build type of the project "
         f"RelWithDebInfo (-O2), libpng {package_version('libpng16-16')}, zlib "
         f"{package_version('zlib1g')}. Load average at the start of the benchmarks "
-        f"{', '.join(f'{x:.2f}' for x in ctx.get('load_avg', []))}; other builds were running "
-        "on the machine, so wall times carry noise (CPU times are in benchmarks.json).",
+        f"{', '.join(f'{x:.2f}' for x in ctx.get('load_avg', []))}; whatever else runs on the "
+        "machine adds noise to wall times (CPU times are in benchmarks.json).",
         "",
         "### Targets",
         "",
