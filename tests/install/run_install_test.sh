@@ -60,7 +60,7 @@ expect_text from-pkg-config.png "C via pkg-config 2"
 
 # C through find_package(ZEMQRFile); the imported target brings the header
 # directory and an RPATH, so the program runs as it is.
-"$cmake" -S "$source/docs/examples" -B consumer -DCMAKE_PREFIX_PATH="$prefix" \
+"$cmake" -S "$source/docs/examples" -B consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_C_COMPILER="$cc" >consumer.log 2>&1 || { cat consumer.log; fail "find_package"; }
 "$cmake" --build consumer >>consumer.log 2>&1 || { cat consumer.log; fail "consumer build"; }
 consumer/qr_hello from-cmake "C via CMake 3" >/dev/null
