@@ -187,3 +187,143 @@ constexpr uint32_t IMAGE_PNG_ALPHA_BELOW_HALF = 2;  // alpha below 128
 constexpr uint32_t IMAGE_PNG_ALPHA_BELOW_FULL = 3;  // alpha below 255
 // The background is black (0) instead of white (255).
 constexpr uint32_t IMAGE_PNG_BLACK_BACKGROUND = 0x0010;
+
+// ---- Colour models -------------------------------------------------------
+
+// In-place conversions of a rectangle of a 3-channel Image. The rectangle is
+// clipped with ImageClipRect; rows count from stored row 0 (the options word
+// is not looked at, so IMAGE_FROM_TOP has no effect). Byte layouts:
+//   RGB    b0 blue, b1 green, b2 red
+//   HSV    b0 hue 0..239 (red 0, yellow 40, green 80, cyan 120, blue 160,
+//          magenta 200), b1 saturation, b2 value
+//   YCbCr  b0 Y (16..235), b1 Cb, b2 Cr (16..240)
+// A hue is rounded to the nearest step on either side of its sixth's base,
+// so that yellow, cyan and magenta come out at exactly 40, 120 and 200.
+// Each returns 0; -1 (nothing changed) when the Image does not have 3 bytes
+// per pixel; -2 (nothing changed) when a row segment is longer than 1,024
+// bytes and its buffer cannot be had; -6 when a spill file read or write
+// fails (the rows before it are converted).
+int ImageRgbToHsv(uint32_t options, Image* image, int x, int y, int width, int height);
+int ImageHsvToRgb(uint32_t options, Image* image, int x, int y, int width, int height);
+// Each byte alike, linear light to the BT.709 transfer curve and back.
+int ImageGammaEncode(uint32_t options, Image* image, int x, int y, int width, int height);
+int ImageGammaDecode(uint32_t options, Image* image, int x, int y, int width, int height);
+// BT.601 YCbCr with the 16..235 and 16..240 ranges, and back.
+int ImageRgbToYCbCr(uint32_t options, Image* image, int x, int y, int width, int height);
+int ImageYCbCrToRgb(uint32_t options, Image* image, int x, int y, int width, int height);
+
+// The same HSV conversions over `count` 3-byte pixels in a buffer.
+void HsvFromRgbPixels(uint8_t* pixels, int count);
+void RgbFromHsvPixels(uint8_t* pixels, int count);
+
+// Writes one line per pixel of the rectangle to `stream` (stdout when null):
+//   "D[%4d][%4d] = %3d (%02x)"                      1 byte per pixel
+//   "D[%4d][%4d] = %3d,%3d,%3d (%02x,%02x,%02x)"    3 bytes per pixel
+// with column and row first. The rectangle is clipped like ImageClipRect
+// (an origin left of or below the Image is moved onto its edge), and rows
+// count from the top with IMAGE_FROM_TOP. Returns the row one past the last
+// row dumped: y + height after clipping, or the row at which a read or a
+// write to the stream failed.
+int ImageDump(uint32_t flags, const Image* image, std::FILE* stream, int x, int y, int width,
+              int height);
+
+// ---- Geometry ------------------------------------------------------------
+
+// These make a new Image from the source and return it, or nullptr. The new
+// Image is file-backed under spillPath with IMAGE_FILE_BACKED in the flags.
+// With IMAGE_CONSUME_SOURCE the source is released, but only on success.
+// nullptr (source untouched) when the new Image or a buffer cannot be had, a
+// spill file fails, or spillPath would reuse the file-backed source's own
+// spill file. Rows count from stored row 0.
+
+// Same size, channels and resolution, every stored row copied (row padding
+// included); the palette is a fresh grey ramp. Never consumes the source.
+Image* ImageDuplicate(uint32_t flags, const Image* source, const char* spillPath);
+// Width × xPercent / 100 by height × yPercent / 100 (truncated), resolution
+// scaled alike. nullptr when a side comes out at 0 or less, or the Image
+// would not fit 32 bits. Nearest neighbour; with flag 0x1 smooth: source rows
+// and columns that fall on one target pixel are averaged, target rows and
+// columns skipped between reached ones are interpolated, and the columns and
+// rows beyond the last reached ones stay white.
+Image* ImageScale(uint32_t flags, Image* source, const char* spillPath, int xPercent, int yPercent);
+// A 1-channel Image of a 3-channel source: flags & 3 is 0 for the mean of
+// the three bytes, 1 for 0.11 blue + 0.59 green + 0.30 red. nullptr for any
+// other mode or a source of another kind.
+Image* ImageToGrey(uint32_t flags, Image* source, const char* spillPath);
+// angle 0, 90 (a quarter turn counter-clockwise), 180 or 270 (clockwise);
+// 90 and 270 swap width and height and the two resolutions. nullptr for any
+// other angle.
+Image* ImageRotate(uint32_t flags, Image* source, const char* spillPath, int angle);
+// mode 0 turns the picture upside down, mode 1 mirrors it left to right;
+// nullptr for any other mode.
+Image* ImageMirror(uint32_t flags, Image* source, const char* spillPath, int mode);
+
+// ---- Tone ----------------------------------------------------------------
+
+// In-place operations on a rectangle, clipped with ImageClipRect; rows count
+// from the top with IMAGE_FROM_TOP. The mode is flags & 3. Level 50 leaves
+// every pixel as it is in every mode. Codes: 0; -1 wrong channel count; -2 no
+// line buffer; -3 mode not offered; -4/-5 level outside 0..100 (as listed at
+// each); -6 a spill file read or write failed (rows before it are changed).
+// Every refusal but -6 leaves the Image unchanged.
+//
+// The operations that work on hue, saturation and value convert each row
+// to HSV, adjust it and convert it back in one go, so they change exactly the
+// rows of their rectangle (IMAGE_FROM_TOP included) and need no buffer beyond
+// their own line buffer. A pixel whose HSV bytes the adjustment leaves as
+// they are keeps its RGB bytes exactly (no round-trip loss).
+
+// Entry of a tone table: the first entry whose limit is greater than a byte
+// gives its new value (a negative value gives 255, any other its low 8
+// bits); no such entry gives 255.
+struct ToneEntry {
+    int32_t limit;
+    int32_t value;
+};
+// b0 through the blue table, b1 the green, b2 the red. A green or blue count
+// of 0 takes the red count and a null green or blue table the red table; a
+// negative count or a null table means no entries.
+int ImageMapLevels(uint32_t flags, Image* image, int x, int y, int width, int height, int redCount,
+                   int greenCount, int blueCount, const ToneEntry* redTable,
+                   const ToneEntry* greenTable, const ToneEntry* blueTable);
+// Grey level of one blue, green, red pixel: mode 0 the rounded mean, 1 the
+// rounded 0.11 blue + 0.59 green + 0.30 red.
+uint8_t GreyLevel(int mode, const uint8_t* pixel);
+// Grey in all three bytes, modes as ImageToGrey; -1 unless 3 channels, -3
+// for modes 2 and 3.
+int ImageMakeGrey(uint32_t flags, Image* image, int x, int y, int width, int height);
+// Every byte complemented.
+int ImageInvert(uint32_t flags, Image* image, int x, int y, int width, int height);
+// Per channel level (b2 red, b1 green, b0 blue; a grey byte takes blue):
+// mode 0 shifts by (L - 50) / 50 × 255, mode 1 scales toward 0 below 50 and
+// toward 255 above. -3 for modes 2 and 3, -4 for a level outside 0..100.
+int ImageAdjustChannels(uint32_t flags, Image* image, int x, int y, int width, int height, int red,
+                        int green, int blue);
+// Brightness: mode 0 shift, 1 scale, 2 two straight pieces, 3 power curve.
+// Modes 1 and 3 change only the value of a colour pixel. -5 for a level
+// outside 0..100.
+int ImageAdjustTone(uint32_t flags, Image* image, int x, int y, int width, int height, int level);
+// Contrast about 128: level 0 makes every byte 128, 100 thresholds at 128.
+// Mode 0 linear, 2 three straight pieces, 1 and 3 power curves. -4 for a
+// level outside 0..100.
+int ImageAdjustContrast(uint32_t flags, Image* image, int x, int y, int width, int height,
+                        int level);
+// Value and saturation of colour pixels, mode 0 shift, mode 1 scale; modes 2
+// and 3 change nothing. -1 unless 3 channels (a grey Image has no saturation
+// to adjust), -4 for the value level, -5 for the saturation level outside
+// 0..100. `unused` is not looked at.
+int ImageAdjustValueSaturation(uint32_t flags, Image* image, int x, int y, int width, int height,
+                               int unused, int valueLevel, int saturationLevel);
+
+// ---- Drawing -------------------------------------------------------------
+
+// Draws a line of `thickness` pixels between the two end points, both first
+// clamped into the Image; y counts from the top with IMAGE_FROM_TOP. colour
+// holds bytes-per-pixel bytes in red, green, blue order; with flag 0x1 the
+// covered pixels are complemented instead and colour may be null. A slanted
+// line covers the rectangle centred on the segment, ending square at the end
+// points. Thickness 0 draws a one-pixel line as 1 does, in every direction; a
+// negative thickness draws nothing. Returns 0; -1 when a colour is needed
+// and none is given; -6 when a spill file read or write fails.
+int ImageDrawLine(uint32_t flags, Image* image, int x1, int y1, int x2, int y2, int thickness,
+                  const uint8_t* colour);
