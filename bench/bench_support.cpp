@@ -20,13 +20,17 @@ std::string TextOfLength(int length) {
 
 }  // namespace
 
-BenchMessage HelloMessage() { return {"HELLO", "HELLO", QR_LEVEL_M}; }
+BenchMessage HelloMessage() {
+    return {"HELLO", "HELLO", QR_LEVEL_M};
+}
 
 BenchMessage Version10Message() {
     return {"V10-M", TextOfLength(DataCapacity(QR_MODE_EIGHT_BIT, 10, QR_LEVEL_M)), QR_LEVEL_M};
 }
 
-BenchMessage Version40Message() { return {"V40-L", FullMessage(40), QR_LEVEL_L}; }
+BenchMessage Version40Message() {
+    return {"V40-L", FullMessage(40), QR_LEVEL_L};
+}
 
 std::string FullMessage(int version) {
     return TextOfLength(DataCapacity(QR_MODE_EIGHT_BIT, version, QR_LEVEL_L));
@@ -46,8 +50,7 @@ int EncodeToMatrix(Image* image, const std::string& message, int level) {
         (PutData(dataCodewords, position, mode, version, level, data, count) + 7) / 8;
     const int ecCount = MakeErrorCorrection(dataCodewords, ecCodewords, version, level);
     InterleaveCodewords(dataCodewords, ecCodewords, version, level);
-    return BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, mode, version,
-                       level);
+    return BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, mode, version, level);
 }
 
 Image* MakeDrawing(const std::string& message, int level, int cellSize) {
@@ -57,9 +60,9 @@ Image* MakeDrawing(const std::string& message, int level, int cellSize) {
         return nullptr;
     }
     work->cellSize = cellSize;
-    const int drawn = QRCode(0, work, 0, 0, 0, 0, level,
-                             reinterpret_cast<const uint8_t*>(message.data()),
-                             static_cast<int>(message.size()));
+    const int drawn =
+        QRCode(0, work, 0, 0, 0, 0, level, reinterpret_cast<const uint8_t*>(message.data()),
+               static_cast<int>(message.size()));
     Image* drawing =
         drawn > 0 ? ImageCrop(IMAGE_CONSUME_SOURCE, work, nullptr, 0, 0, drawn, drawn) : nullptr;
     if (drawing == nullptr) {

@@ -22,8 +22,8 @@ void RunQrFile(benchmark::State& state, const char* fileName) {
     for (auto _ : state) {
         std::strncpy(name, path.c_str(), sizeof name - kQrPngSuffixLength - 1);
         name[sizeof name - kQrPngSuffixLength - 1] = '\0';
-        const int result = ZEMQRFile(0, name, 0, version, kLevelL, 0, cell, kCharsetShiftJis, 0,
-                                     message.c_str());
+        const int result =
+            ZEMQRFile(0, name, 0, version, kLevelL, 0, cell, kCharsetShiftJis, 0, message.c_str());
         if (result != 0) {
             state.SkipWithError("ZEMQRFile failed");
             break;
@@ -31,8 +31,12 @@ void RunQrFile(benchmark::State& state, const char* fileName) {
     }
 }
 
-void QrFilePng(benchmark::State& state) { RunQrFile(state, "zem_bench_e2e.png"); }
-void QrFileBmp(benchmark::State& state) { RunQrFile(state, "zem_bench_e2e.bmp"); }
+void QrFilePng(benchmark::State& state) {
+    RunQrFile(state, "zem_bench_e2e.png");
+}
+void QrFileBmp(benchmark::State& state) {
+    RunQrFile(state, "zem_bench_e2e.bmp");
+}
 
 }  // namespace
 

@@ -14,7 +14,8 @@
 namespace {
 
 Image* Drawing(benchmark::State& state) {
-    Image* drawing = MakeDrawing(Version40Message().bytes, QR_LEVEL_L, static_cast<int>(state.range(0)));
+    Image* drawing =
+        MakeDrawing(Version40Message().bytes, QR_LEVEL_L, static_cast<int>(state.range(0)));
     if (drawing == nullptr) {
         state.SkipWithError("no drawing");
     }
@@ -54,7 +55,8 @@ void WritePngFloor(benchmark::State& state) {
     const std::vector<uint8_t> rows = RgbRows(drawing);
     const std::string name = BenchPath("zem_bench_floor.png");
     for (auto _ : state) {
-        if (WritePngWithLibpng(name.c_str(), rows.data(), drawing->info.width, drawing->info.height) != 0) {
+        if (WritePngWithLibpng(name.c_str(), rows.data(), drawing->info.width,
+                               drawing->info.height) != 0) {
             state.SkipWithError("libpng failed");
             break;
         }

@@ -59,7 +59,8 @@ void PasteSymbol(benchmark::State& state) {
     Image* work = MakeWorkImage(cell);
     Image* picture = ImageCreate(0, 177 * cell, 177 * cell, 3, 0, 0, nullptr);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(ImagePaste(0, work, 4 * cell + 1, 4 * cell + 1, picture, 0, 0, 0, 0));
+        benchmark::DoNotOptimize(
+            ImagePaste(0, work, 4 * cell + 1, 4 * cell + 1, picture, 0, 0, 0, 0));
     }
     ImageFree(picture);
     ImageFree(work);
