@@ -153,6 +153,18 @@ int Convert(const char* from, const char* to, size_t (*badRun)(const unsigned ch
 }  // namespace
 
 int Utf8ToSjis(const char* source, char* destination, int capacity) {
+    // ASCII is the same in both code pages: such text is copied as it is,
+    // without loading a converter.
+    size_t length = 0;
+    while (source[length] != '\0' && static_cast<unsigned char>(source[length]) < 0x80) {
+        ++length;
+    }
+    if (source[length] == '\0' && capacity >= 1) {
+        const size_t kept = length < static_cast<size_t>(capacity) ? length : capacity - 1;
+        std::memmove(destination, source, kept);
+        destination[kept] = '\0';
+        return 0;
+    }
     return Convert(kUtf8, kShiftJis, Utf8BadRun, source, destination, capacity);
 }
 

@@ -18,11 +18,15 @@ void* MemAlloc(std::size_t size) {
     return std::malloc(size == 0 ? 1 : size);
 }
 
-void MemFree(void* block) { std::free(block); }
+void MemFree(void* block) {
+    std::free(block);
+}
 
 void MemFailAt(long n, bool sticky) {
     failSticky = sticky;
     failAtCall = n > 0 ? allocCalls.load() + n : 0;
 }
 
-long MemAllocCalls() { return allocCalls.load(); }
+long MemAllocCalls() {
+    return allocCalls.load();
+}

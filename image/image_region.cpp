@@ -45,11 +45,60 @@ int FillOutside(uint32_t options, Image* image, uint8_t* row, int x, int y, int 
     return 0;
 }
 
+// The rectangle moved to the start of the source's own store, row after row
+// at the narrower stride, and the record made to describe it as a fresh
+// Image would. Rows only ever move towards the start, each to a place at or
+// before its old one, so no row is overwritten before it has moved.
+Image* CropInPlace(uint32_t options, Image* source, int x, int y, int width, int height) {
+    const int bytesPerPixel = source->info.bitCount / 8;
+    const int oldStride = (source->info.width * bytesPerPixel + 3) / 4 * 4;
+    const int newStride = (width * bytesPerPixel + 3) / 4 * 4;
+    const int bottom = (options & IMAGE_FROM_TOP) != 0 ? source->info.height - y - height : y;
+    for (int t = 0; t < height; ++t) {
+        uint8_t* to = source->pixels + static_cast<std::ptrdiff_t>(t) * newStride;
+        const uint8_t* from = source->pixels + static_cast<std::ptrdiff_t>(bottom + t) * oldStride +
+                              static_cast<std::ptrdiff_t>(x) * bytesPerPixel;
+        if (to != from) {  // a rectangle at the store's start stays where it is
+            std::memmove(to, from, static_cast<std::size_t>(width) * bytesPerPixel);
+        }
+        // Row filler as a new white Image has it.
+        std::memset(source->pixels + static_cast<std::ptrdiff_t>(t) * newStride +
+                        static_cast<std::ptrdiff_t>(width) * bytesPerPixel,
+                    0xFF, static_cast<std::size_t>(newStride - width * bytesPerPixel));
+    }
+    const BmpInfoHeader info = source->info;
+    uint8_t* pixels = source->pixels;
+    std::memset(source, 0, sizeof(Image));
+    source->info = info;
+    source->info.width = width;
+    source->info.height = height;
+    source->info.sizeImage = static_cast<uint32_t>(newStride) * static_cast<uint32_t>(height);
+    source->info.coloursUsed = 0;
+    source->info.coloursImportant = 0;
+    if (bytesPerPixel == 1) {
+        source->info.coloursUsed = 256;
+        for (int i = 0; i < 256; ++i) {
+            const auto level = static_cast<uint8_t>(i);
+            source->palette[i] = RgbQuad{level, level, level, 0};
+        }
+    }
+    std::memset(source->lightColour, 0xFF, sizeof source->lightColour);
+    source->createFlags = IMAGE_FILL_WHITE;
+    source->pixels = pixels;
+    return source;
+}
+
 }  // namespace
 
 Image* ImageCrop(uint32_t options, Image* source, const char* spillPath, int x, int y, int width,
                  int height) {
     const int bytesPerPixel = ImageClipRect(source, &x, &y, &width, &height);
+    // A source that is given up anyway lends the cropped Image its store:
+    // nothing to allocate, and at most the rectangle to move.
+    if ((options & IMAGE_CONSUME_SOURCE) != 0 && (options & IMAGE_FILE_BACKED) == 0 &&
+        source->spillFile == nullptr) {
+        return CropInPlace(options, source, x, y, width, height);
+    }
     Image* cropped =
         ImageCreate(IMAGE_FILL_WHITE | (options & IMAGE_FILE_BACKED), width, height, bytesPerPixel,
                     source->info.xPelsPerMetre, source->info.yPelsPerMetre, spillPath);

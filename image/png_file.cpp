@@ -103,10 +103,16 @@ int WritePngRows(PngWriteJob* job, const Image* image) {
                            width, job->line) != 0) {
             return job->stage;
         }
-        for (int j = 0; j < width * bytesPerPixel; j += bytesPerPixel) {
-            for (int l = 0; l < bytesPerPixel; ++l) {
-                job->row[j + l] = job->line[j + bytesPerPixel - 1 - l];
-            }
+        if (bytesPerPixel == 1) {
+            png_write_row(job->png, job->line);  // grey bytes are taken as they are
+            continue;
+        }
+        const uint8_t* in = job->line;
+        uint8_t* out = job->row;
+        for (int j = 0; j < width; ++j, in += 3, out += 3) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
         }
         png_write_row(job->png, job->row);
     }

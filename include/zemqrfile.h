@@ -21,11 +21,11 @@ extern "C" {
 
 /* Result codes. */
 #define ZEMQR_OK 0
-#define ZEMQR_ERR_PARAMETER (-1)   /* output name or message missing, empty or too long */
-#define ZEMQR_ERR_FILE_OPEN (-2)   /* message file cannot be opened */
-#define ZEMQR_ERR_FILE_READ (-3)   /* message file cannot be read, or is empty */
-#define ZEMQR_ERR_IMAGE (-4)       /* work image cannot be created */
-#define ZEMQR_ERR_CROP (-6)        /* cropped image cannot be made */
+#define ZEMQR_ERR_PARAMETER (-1) /* output name or message missing, empty or too long */
+#define ZEMQR_ERR_FILE_OPEN (-2) /* message file cannot be opened */
+#define ZEMQR_ERR_FILE_READ (-3) /* message file cannot be read, or is empty */
+#define ZEMQR_ERR_IMAGE (-4)     /* work image cannot be created */
+#define ZEMQR_ERR_CROP (-6)      /* cropped image cannot be made */
 /* -20 to -39: the encoder's own codes; -61 to -74: PNG writer code - 60;
  * -81 to -94: BMP writer code - 80. */
 
@@ -36,9 +36,9 @@ int32_t ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version,
                   const char* message);
 
 /* The same operation under a second name. */
-int32_t ZEMQRFileC(uint32_t flags, char* fileName, int32_t mode, int32_t version,
-                   int32_t level, int32_t maskPattern, int32_t cellSize, int32_t charset,
-                   int32_t length, const char* message);
+int32_t ZEMQRFileC(uint32_t flags, char* fileName, int32_t mode, int32_t version, int32_t level,
+                   int32_t maskPattern, int32_t cellSize, int32_t charset, int32_t length,
+                   const char* message);
 
 #ifdef __cplusplus
 }

@@ -62,15 +62,23 @@ uint16_t ToBigEndian16(uint16_t value) {
 
 void PutBits(uint8_t* destination, int destinationPosition, const uint8_t* source,
              int sourcePosition, int count) {
-    for (int i = 0; i < count; ++i) {
-        const int from = sourcePosition + i;
-        const int to = destinationPosition + i;
-        const auto toMask = static_cast<uint8_t>(0x80 >> (to % 8));
-        if ((source[from / 8] & (0x80 >> (from % 8))) != 0) {
-            destination[to / 8] |= toMask;
-        } else {
-            destination[to / 8] &= static_cast<uint8_t>(~toMask);
-        }
+    // Up to eight bits a step: as many as are left in the destination byte.
+    while (count > 0) {
+        const int to = destinationPosition % 8;
+        const int from = sourcePosition % 8;
+        const int take = count < 8 - to ? count : 8 - to;
+        const uint8_t* in = source + sourcePosition / 8;
+        // The source bits as the top of a 16-bit window; the second byte is
+        // read only when the bits reach into it.
+        const unsigned window = in[0] << 8 | (from + take > 8 ? in[1] : 0);
+        const unsigned bits = (window >> (16 - from - take)) & ((1u << take) - 1);
+        const int shift = 8 - to - take;
+        const auto mask = static_cast<uint8_t>(((1u << take) - 1) << shift);
+        uint8_t* out = destination + destinationPosition / 8;
+        *out = static_cast<uint8_t>((*out & ~mask) | (bits << shift));
+        destinationPosition += take;
+        sourcePosition += take;
+        count -= take;
     }
 }
 

@@ -1,110 +1,43 @@
-// Data masks: applying one, scoring the masked symbol, choosing the best.
+// Data masks: applying one, and choosing the one with the lowest penalty.
 #include <cstdio>
-#include <cstdlib>
 
 #include "qrcode/qrcode.h"
 #include "zemqrfile.h"
 
 namespace {
 
-constexpr int kMaskCount = 8;
-
-// Whether mask reference `mask` inverts the module at row i, column j.
-bool MaskInverts(int mask, int i, int j) {
-    switch (mask) {
-        case 0:
-            return (i + j) % 2 == 0;
-        case 1:
-            return i % 2 == 0;
-        case 2:
-            return j % 3 == 0;
-        case 3:
-            return (i + j) % 3 == 0;
-        case 4:
-            return (i / 2 + j / 3) % 2 == 0;
-        case 5:
-            return (i * j) % 2 + (i * j) % 3 == 0;
-        case 6:
-            return ((i * j) % 2 + (i * j) % 3) % 2 == 0;
-        default:
-            return ((i + j) % 2 + (i * j) % 3) % 2 == 0;
-    }
-}
-
-// Runs of five or more equal modules along one line of n modules.
-int RunPenalty(const uint8_t* line, int stride, int n) {
-    int score = 0;
-    int runLength = 1;
-    for (int k = 1; k <= n; ++k) {
-        if (k < n && line[k * stride] == line[(k - 1) * stride]) {
-            ++runLength;
-            continue;
-        }
-        if (runLength >= 5) {
-            score += runLength - 2;
-        }
-        runLength = 1;
-    }
-    return score;
-}
-
-// Dark-light-dark-dark-dark-light-dark with up to four light modules on
-// both sides (the symbol edge counts as light).
-int FinderLikePenalty(const uint8_t* line, int stride, int n) {
-    static constexpr uint8_t kPattern[7] = {1, 0, 1, 1, 1, 0, 1};
-    int score = 0;
-    for (int j = 0; j + 7 <= n; ++j) {
-        bool found = true;
-        for (int k = 0; k < 7 && found; ++k) {
-            found = line[(j + k) * stride] == kPattern[k];
-        }
-        for (int k = 1; k <= 4 && found; ++k) {
-            found = (j - k < 0 || line[(j - k) * stride] == 0) &&
-                    (j + 6 + k >= n || line[(j + 6 + k) * stride] == 0);
-        }
-        if (found) {
-            score += 40;
+// Module values at the same period, for masking the byte plane.
+constexpr auto MakeMaskTable() {
+    std::array<std::array<std::array<uint8_t, kMaskColumnPeriod>, kMaskRowPeriod>, kMaskCount>
+        table{};
+    for (int mask = 0; mask < kMaskCount; ++mask) {
+        for (int i = 0; i < kMaskRowPeriod; ++i) {
+            for (int j = 0; j < kMaskColumnPeriod; ++j) {
+                table[mask][i][j] = MaskInverts(mask, i, j) ? 1 : 0;
+            }
         }
     }
-    return score;
+    return table;
 }
+constexpr auto kMaskTable = MakeMaskTable();
 
 }  // namespace
 
 void ApplyMask(Image* image, int mask) {
     const int n = image->moduleCount;
     for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            const int index = i * n + j;
-            const uint8_t kind = image->moduleKinds[index];
+        const auto& pattern = kMaskTable[mask][i % kMaskRowPeriod];
+        uint8_t* modules = image->modules + i * n;
+        const uint8_t* kinds = image->moduleKinds + i * n;
+        for (int j = 0, phase = 0; j < n;
+             ++j, phase = phase + 1 == kMaskColumnPeriod ? 0 : phase + 1) {
+            const uint8_t kind = kinds[j];
             if (kind == KIND_DATA_DARK || kind == KIND_DATA_LIGHT) {
-                image->modules[index] = (kind == KIND_DATA_DARK) != MaskInverts(mask, i, j) ? 1 : 0;
+                modules[j] =
+                    static_cast<uint8_t>((kind == KIND_DATA_DARK ? 1 : 0) ^ pattern[phase]);
             }
         }
     }
-}
-
-int MaskPenalty(const Image* image) {
-    const int n = image->moduleCount;
-    const uint8_t* modules = image->modules;
-    int score = 0;
-    for (int k = 0; k < n; ++k) {
-        score += RunPenalty(modules + k * n, 1, n) + RunPenalty(modules + k, n, n);
-        score += FinderLikePenalty(modules + k * n, 1, n) + FinderLikePenalty(modules + k, n, n);
-    }
-    int dark = 0;
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            const uint8_t value = modules[i * n + j];
-            dark += value;
-            if (i + 1 < n && j + 1 < n && value == modules[i * n + j + 1] &&
-                value == modules[(i + 1) * n + j] && value == modules[(i + 1) * n + j + 1]) {
-                score += 3;
-            }
-        }
-    }
-    const int percent = 100 * dark / (n * n);
-    return score + 10 * (std::abs(50 - percent) / 5);
 }
 
 void SelectMask(Image* image, int level) {
@@ -116,12 +49,11 @@ void SelectMask(Image* image, int level) {
             std::printf("[QRCode] Mask#                  =%d\n", chosen);
         }
     } else {
+        int scores[kMaskCount];
+        ScoreMasks(image, level, scores);
         int best = 0;
         for (int mask = 0; mask < kMaskCount; ++mask) {
-            ApplyMask(image, mask);
-            // The score takes in this mask's format information.
-            PutFormatInfo(image, mask, level);
-            const int score = MaskPenalty(image);
+            const int score = scores[mask];
             // Ties go to the lower mask reference.
             if (chosen < 0 || score < best) {
                 best = score;

@@ -23,6 +23,7 @@ constexpr int QR_LEVEL_Q = 3;
 constexpr int QR_LEVEL_H = 4;
 
 constexpr int kQrMaxVersion = 40;
+constexpr int kQrMaxModules = 4 * kQrMaxVersion + 17;
 // Size of each of the two codeword buffers; version 40 has 3706 codewords.
 constexpr int kCodewordBufferSize = 4096;
 
@@ -143,10 +144,55 @@ int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
 void FreeSymbolMatrix(Image* image);
 // Both copies of the 15-bit format information for a mask reference (0-7).
 void PutFormatInfo(Image* image, int mask, int level);
+// The 15-bit format information word for a mask reference and level.
+int FormatInfoWord(int mask, int level);
+// Where bit `bit` (0 = least significant) of the format information goes in
+// a symbol of n modules: (rows[0], columns[0]) and (rows[1], columns[1]).
+void FormatInfoModules(int n, int bit, int rows[2], int columns[2]);
 // Both copies of the 18-bit version information; nothing below version 7.
 void PutVersionInfo(Image* image, int version);
 
 // ---- Masking ---------------------------------------------------------------
+
+// Whether mask reference `mask` (0-7) inverts the module at row i, column j.
+constexpr bool MaskInverts(int mask, int i, int j) {
+    switch (mask) {
+        case 0:
+            return (i + j) % 2 == 0;
+        case 1:
+            return i % 2 == 0;
+        case 2:
+            return j % 3 == 0;
+        case 3:
+            return (i + j) % 3 == 0;
+        case 4:
+            return (i / 2 + j / 3) % 2 == 0;
+        case 5:
+            return (i * j) % 2 + (i * j) % 3 == 0;
+        case 6:
+            return ((i * j) % 2 + (i * j) % 3) % 2 == 0;
+        default:
+            return ((i + j) % 2 + (i * j) % 3) % 2 == 0;
+    }
+}
+
+constexpr int kMaskCount = 8;
+// Every mask pattern repeats after 12 rows and 6 columns.
+constexpr int kMaskRowPeriod = 12;
+constexpr int kMaskColumnPeriod = 6;
+static_assert([] {
+    for (int mask = 0; mask < kMaskCount; ++mask) {
+        for (int i = 0; i < 2 * kMaskRowPeriod; ++i) {
+            for (int j = 0; j < 2 * kMaskRowPeriod; ++j) {
+                if (MaskInverts(mask, i, j) !=
+                    MaskInverts(mask, i % kMaskRowPeriod, j % kMaskColumnPeriod)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}());
 
 // Applies the requested mask (image->maskPattern 1-8) or the one of the eight
 // with the lowest penalty, and writes its format information.
@@ -155,6 +201,9 @@ void SelectMask(Image* image, int level);
 void ApplyMask(Image* image, int mask);
 // Penalty score of the current module plane; lower is better.
 int MaskPenalty(const Image* image);
+// The penalty of the placed but unmasked symbol under each mask reference,
+// as ApplyMask and PutFormatInfo would leave it; the planes are not changed.
+void ScoreMasks(const Image* image, int level, int scores[kMaskCount]);
 
 // ---- Rendering -------------------------------------------------------------
 

@@ -83,19 +83,72 @@ constexpr ByteTable GfLog = MakeLogTable(GfExp);
 constexpr GeneratorTable GeneratorPolynomials = MakeGenerators(GfExp, GfLog);
 static_assert(GeneratorsHaveNoZeroCoefficient(GfExp, GfLog));
 
-void RsRemainder(uint8_t* work, int k, int e) {
+namespace {
+
+// 2^i for i up to 2 × 254, so that the sum of two exponents needs no mod 255.
+constexpr auto MakeWideExpTable() {
+    std::array<uint8_t, 2 * 255> table{};
+    for (int i = 0; i < 2 * 255; ++i) {
+        table[i] = GfExp[i % 255];
+    }
+    return table;
+}
+constexpr auto kWideExp = MakeWideExpTable();
+
+// For a long message the generator is multiplied by every field element once,
+// a row per element, padded with zeros to a fixed width: a division step is
+// then a one-byte shift and an exclusive-or of whole rows, which the compiler
+// does a vector at a time. Below this many data codewords the rows would cost
+// more than they save.
+constexpr int kProductRow = 32;
+constexpr int kProductsWorthFrom = 256;
+static_assert(kMaxEcPerBlock < kProductRow);
+using ProductTable = uint8_t[256][kProductRow];
+
+void FillProducts(ProductTable table, int e) {
     const auto& generator = GeneratorPolynomials[e];
-    for (int step = 0; step < k; ++step) {
-        const uint8_t lead = work[0];
-        std::memmove(work, work + 1, static_cast<std::size_t>(k + e - 1));
-        work[k + e - 1] = 0;
-        if (lead != 0) {
-            const int leadLog = GfLog[lead];
-            for (int j = 0; j < e; ++j) {
-                work[j] ^= GfExp[(generator[j] + leadLog) % 255];
-            }
+    std::memset(table, 0, sizeof(ProductTable));
+    for (int value = 1; value < 256; ++value) {
+        const uint8_t* product = kWideExp.data() + GfLog[value];
+        for (int j = 0; j < e; ++j) {
+            table[value][j] = product[generator[j]];
         }
     }
+}
+
+// What RsRemainder leaves in work[0..e-1], written to `out`.
+void DivideWithProducts(const uint8_t* data, int k, int e, const ProductTable table, uint8_t* out) {
+    uint8_t remainder[kProductRow + 1] = {};  // the last byte stays 0 and shifts in
+    for (int step = 0; step < k; ++step) {
+        const uint8_t* product = table[data[step] ^ remainder[0]];
+        std::memmove(remainder, remainder + 1, kProductRow);
+        for (int j = 0; j < kProductRow; ++j) {
+            remainder[j] ^= product[j];
+        }
+    }
+    std::memcpy(out, remainder, static_cast<std::size_t>(e));
+}
+
+}  // namespace
+
+void RsRemainder(uint8_t* work, int k, int e) {
+    // Long division with only the e-byte remainder in hand: each data
+    // codeword enters at the top, the leading term leaves and, when it is not
+    // zero, takes the generator times its value with it.
+    const auto& generator = GeneratorPolynomials[e];
+    uint8_t remainder[kMaxEcPerBlock + 1] = {};
+    for (int step = 0; step < k; ++step) {
+        const uint8_t lead = work[step] ^ remainder[0];
+        if (lead == 0) {
+            std::memmove(remainder, remainder + 1, static_cast<std::size_t>(e));
+            continue;
+        }
+        const uint8_t* product = kWideExp.data() + GfLog[lead];
+        for (int j = 0; j < e; ++j) {
+            remainder[j] = remainder[j + 1] ^ product[generator[j]];
+        }
+    }
+    std::memcpy(work, remainder, static_cast<std::size_t>(e));
 }
 
 int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level) {
@@ -104,17 +157,29 @@ int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level
     const int blocks[2] = {params.blocks1[l], params.blocks2[l]};
     const int dataPerBlock[2] = {params.data1[l], params.data2[l]};
     const int codewordsPerBlock[2] = {params.codewords1[l], params.codewords2[l]};
+    const bool withProducts =
+        blocks[0] * dataPerBlock[0] + blocks[1] * dataPerBlock[1] >= kProductsWorthFrom;
+    ProductTable products;
+    int productsFor = 0;  // the e that `products` holds, 0 for none yet
     int read = 0;
     int write = 0;
     uint8_t work[kBlockWorkSize];
     for (int group = 0; group < 2; ++group) {
         const int k = dataPerBlock[group];
         const int e = codewordsPerBlock[group] - k;
+        if (withProducts && blocks[group] > 0 && productsFor != e) {
+            FillProducts(products, e);
+            productsFor = e;
+        }
         for (int block = 0; block < blocks[group]; ++block) {
-            std::memset(work, 0, sizeof work);
-            std::memcpy(work, data + read, static_cast<std::size_t>(k));
-            RsRemainder(work, k, e);
-            std::memcpy(ec + write, work, static_cast<std::size_t>(e));
+            if (withProducts) {
+                DivideWithProducts(data + read, k, e, products, ec + write);
+            } else {
+                std::memset(work, 0, sizeof work);
+                std::memcpy(work, data + read, static_cast<std::size_t>(k));
+                RsRemainder(work, k, e);
+                std::memcpy(ec + write, work, static_cast<std::size_t>(e));
+            }
             write += e;
             read += k;
         }

@@ -133,24 +133,33 @@ void ReserveInfoAreas(Image* image, int version) {
 void PlaceCodewords(Image* image, const uint8_t* dataCodewords, int dataCount,
                     const uint8_t* ecCodewords, int ecCount) {
     const int n = image->moduleCount;
-    const int totalBits = (dataCount + ecCount) * 8;
-    int bit = 0;
+    const int total = dataCount + ecCount;
+    int byte = 0;
+    int bit = 0;  // of the current codeword, 0 the most significant
+    uint8_t codeword = total > 0 ? dataCodewords[0] : 0;
     bool upward = true;
-    for (int right = n - 1; right >= 1 && bit < totalBits; right -= 2) {
+    for (int right = n - 1; right >= 1 && byte < total; right -= 2) {
         if (right == 6) {
             right = 5;
         }
-        for (int step = 0; step < n && bit < totalBits; ++step) {
+        for (int step = 0; step < n && byte < total; ++step) {
             const int row = upward ? n - 1 - step : step;
-            for (int column = right; column >= right - 1 && bit < totalBits; --column) {
-                if (image->moduleKinds[Index(image, row, column)] != KIND_FREE) {
+            uint8_t* modules = image->modules + row * n;
+            uint8_t* kinds = image->moduleKinds + row * n;
+            for (int column = right; column >= right - 1 && byte < total; --column) {
+                if (kinds[column] != KIND_FREE) {
                     continue;
                 }
-                const int byte = bit / 8;
-                const uint8_t codeword =
-                    byte < dataCount ? dataCodewords[byte] : ecCodewords[byte - dataCount];
-                SetDataBit(image, row, column, ((codeword >> (7 - bit % 8)) & 1) != 0, false);
-                ++bit;
+                const bool dark = (codeword >> (7 - bit) & 1) != 0;
+                modules[column] = dark ? 1 : 0;
+                kinds[column] = dark ? KIND_DATA_DARK : KIND_DATA_LIGHT;
+                if (++bit == 8) {
+                    bit = 0;
+                    ++byte;
+                    codeword = byte < dataCount ? dataCodewords[byte]
+                               : byte < total   ? ecCodewords[byte - dataCount]
+                                                : 0;
+                }
             }
         }
         upward = !upward;
@@ -177,31 +186,47 @@ void FreeSymbolMatrix(Image* image) {
     image->moduleKinds = nullptr;
 }
 
+int FormatInfoWord(int mask, int level) {
+    return BchCodeword(kFormatLevelBits[level - 1] << 3 | mask, kFormatGenerator, 10) ^
+           kFormatXorMask;
+}
+
+void FormatInfoModules(int n, int bit, int rows[2], int columns[2]) {
+    // First copy, around the top-left finder, skipping the timing row and column.
+    if (bit < 6) {
+        rows[0] = bit;
+        columns[0] = 8;
+    } else if (bit < 8) {
+        rows[0] = bit + 1;
+        columns[0] = 8;
+    } else if (bit == 8) {
+        rows[0] = 8;
+        columns[0] = 7;
+    } else {
+        rows[0] = 8;
+        columns[0] = 14 - bit;
+    }
+    // Second copy, split between the top-right and bottom-left finders.
+    if (bit < 8) {
+        rows[1] = 8;
+        columns[1] = n - 1 - bit;
+    } else {
+        rows[1] = n - 15 + bit;
+        columns[1] = 8;
+    }
+}
+
 void PutFormatInfo(Image* image, int mask, int level) {
-    const int n = image->moduleCount;
-    const int word =
-        BchCodeword(kFormatLevelBits[level - 1] << 3 | mask, kFormatGenerator, 10) ^ kFormatXorMask;
+    const int word = FormatInfoWord(mask, level);
     for (int i = 0; i < 15; ++i) {
+        int rows[2];
+        int columns[2];
+        FormatInfoModules(image->moduleCount, i, rows, columns);
         const bool dark = (word >> i & 1) != 0;
-        // First copy, around the top-left finder; the three modules at the
-        // separator's corner keep their reserved kind.
-        if (i < 6) {
-            SetDataBit(image, i, 8, dark, false);
-        } else if (i == 6) {
-            SetDataBit(image, 7, 8, dark, true);
-        } else if (i == 7) {
-            SetDataBit(image, 8, 8, dark, true);
-        } else if (i == 8) {
-            SetDataBit(image, 8, 7, dark, true);
-        } else {
-            SetDataBit(image, 8, 14 - i, dark, false);
-        }
-        // Second copy, split between the top-right and bottom-left finders.
-        if (i < 8) {
-            SetDataBit(image, 8, n - 1 - i, dark, false);
-        } else {
-            SetDataBit(image, n - 15 + i, 8, dark, false);
-        }
+        // The three modules at the corner of the top-left separator keep
+        // their reserved kind.
+        SetDataBit(image, rows[0], columns[0], dark, i >= 6 && i <= 8);
+        SetDataBit(image, rows[1], columns[1], dark, false);
     }
 }
 

@@ -79,12 +79,25 @@ TEST(Utf8SjisTest, ResultStopsAtTheLastWholeCharacterThatFits) {
     EXPECT_EQ(Convert(SjisToUtf8, "A?\xB1", 4), "A?");
 }
 
+TEST(Utf8SjisTest, AsciiComesThroughUnchanged) {
+    std::string ascii;
+    for (int c = 1; c < 0x80; ++c) {
+        ascii += static_cast<char>(c);
+    }
+    EXPECT_EQ(Convert(Utf8ToSjis, ascii.substr(0, 63)), ascii.substr(0, 63));
+    EXPECT_EQ(Convert(Utf8ToSjis, ascii.substr(63), 65), ascii.substr(63));
+    EXPECT_EQ(Convert(Utf8ToSjis, ascii, 11), ascii.substr(0, 10));
+}
+
 TEST(Utf8SjisTest, NoWorkingBufferLeavesTheDestinationAlone) {
-    for (auto* convert : {Utf8ToSjis, SjisToUtf8}) {
+    // Text beyond ASCII, which needs the converter.
+    const std::pair<int (*)(const char*, char*, int), const char*> cases[] = {
+        {Utf8ToSjis, "A\xE3\x81\x82"}, {SjisToUtf8, "ABC"}};
+    for (const auto& [convert, text] : cases) {
         char buffer[8];
         std::memset(buffer, kCanary, sizeof buffer);
         MemFailAt(1);
-        EXPECT_EQ(convert("ABC", buffer, sizeof buffer), -12);
+        EXPECT_EQ(convert(text, buffer, sizeof buffer), -12);
         MemFailAt(0);
         EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, kCanary));
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -92,12 +93,14 @@ TEST_P(RegionTest, CropFailureLeavesTheSourceToTheCaller) {
     Image* source = Make(8, 8, 3, "source.spill");
     FillPattern(source);
     const std::vector<uint8_t> before = StoreBytes(source);
-    // First the new Image (and with a spill file, its fill buffer), then the row buffer.
+    // First the new Image (and with a spill file, its fill buffer), then the
+    // row buffer. An in-memory source that is given up lends its own store
+    // and allocates nothing, so only a crop that keeps it can fail.
     const int allocations = GetParam() ? 3 : 2;
+    const uint32_t consume = GetParam() ? IMAGE_CONSUME_SOURCE : 0;
     for (int n = 1; n <= allocations; ++n) {
         MemFailAt(n, true);
-        Image* cropped =
-            ImageCrop(IMAGE_CONSUME_SOURCE | Backing(), source, "crop.spill", 0, 0, 4, 4);
+        Image* cropped = ImageCrop(consume | Backing(), source, "crop.spill", 0, 0, 4, 4);
         MemFailAt(0);
         EXPECT_EQ(cropped, nullptr) << "allocation " << n;
         EXPECT_NE(access("crop.spill", F_OK), 0);
@@ -107,6 +110,46 @@ TEST_P(RegionTest, CropFailureLeavesTheSourceToTheCaller) {
         nullptr);
     EXPECT_EQ(StoreBytes(source), before);
     ImageFree(source);
+}
+
+TEST_P(RegionTest, ConsumingCropGivesWhatACopyingCropGives) {
+    struct Case {
+        uint32_t options;
+        int channels, x, y, width, height;
+    };
+    const Case cases[] = {
+        {0, 3, 0, 0, 0, 0},
+        {0, 3, 5, 3, 17, 9},
+        {IMAGE_FROM_TOP, 3, 2, 1, 7, 4},
+        {0, 1, 3, 2, 9, 11},
+        {IMAGE_FROM_TOP, 1, 0, 0, 5, 5},
+        {0, 3, 30, 20, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Image* kept = Make(31, 23, c.channels, "kept.spill");
+        Image* given = Make(31, 23, c.channels, "given.spill");
+        FillPattern(kept);
+        FillPattern(given);
+        if (c.channels == 1) {  // the result takes a fresh grey ramp either way
+            kept->palette[7] = given->palette[7] = RgbQuad{1, 2, 3, 0};
+        }
+        given->cellSize = 9;
+        Image* copy =
+            ImageCrop(c.options | Backing(), kept, "copy.spill", c.x, c.y, c.width, c.height);
+        Image* moved = ImageCrop(c.options | IMAGE_CONSUME_SOURCE | Backing(), given, "moved.spill",
+                                 c.x, c.y, c.width, c.height);
+        ASSERT_NE(copy, nullptr);
+        ASSERT_NE(moved, nullptr);
+        EXPECT_EQ(StoreBytes(moved), StoreBytes(copy)) << c.x << "," << c.y;
+        EXPECT_EQ(
+            std::memcmp(&moved->info, &copy->info, sizeof(BmpInfoHeader) + sizeof copy->palette),
+            0);
+        EXPECT_EQ(moved->createFlags, copy->createFlags);
+        EXPECT_EQ(moved->cellSize, 0);
+        ImageFree(moved);
+        ImageFree(copy);
+        ImageFree(kept);
+    }
 }
 
 TEST_P(RegionTest, PasteIsCutAtTheDestinationEdges) {

@@ -10,8 +10,8 @@
 
 #include <climits>
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <string>

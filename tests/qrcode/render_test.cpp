@@ -21,11 +21,12 @@ int PixelValue(const Image* image, int x, int y) {
 
 // Draws a symbol at (x, y) of a black canvas and checks every pixel: the
 // symbol's modules inside a light quiet zone of 4 × cell + 1 pixels, the
-// canvas untouched around the drawn square.
-void CheckDrawing(int version, int cellSize, int x, int y) {
+// canvas untouched around the drawn square. A canvas too small for the
+// square keeps the part of the drawing that falls on it.
+void CheckDrawing(int version, int cellSize, int x, int y, int canvasSide = 0) {
     SCOPED_TRACE(testing::Message() << "version " << version << " cell " << cellSize);
     const int cell = cellSize == 0 ? 1 : cellSize;
-    const int side = 185 * cell + 2 + x;
+    const int side = canvasSide > 0 ? canvasSide : 185 * cell + 2 + x;
     Image* canvas = ImageCreate(0, side, side, 3, 0, 0, nullptr);
     ASSERT_NE(canvas, nullptr);
     ASSERT_EQ(EncodeMatrix(canvas, 0, version, QR_LEVEL_M, 0, "DRAW").result, 0);
@@ -63,6 +64,8 @@ TEST(RenderTest, PixelsQuietZoneAndPlacement) {
     CheckDrawing(1, 0, 0, 0);   // drawn as cell size 1
     CheckDrawing(40, 1, 0, 0);  // 187, the whole canvas
     CheckDrawing(3, 2, 6, 9);
+    CheckDrawing(2, 3, 20, 30, 80);  // reaches past the top and the right edge
+    CheckDrawing(1, 2, 0, 0, 40);
 }
 
 TEST(RenderTest, FailuresReleaseTheMatrix) {

@@ -1,8 +1,7 @@
 #include "tests/support/test_support.h"
 
-#include <unistd.h>
-
 #include <ZXing/ReadBarcode.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
