@@ -42,15 +42,7 @@ int EncodeToMatrix(Image* image, const std::string& message, int level) {
     const int mode = DetectDataMode(0, data, byteCount);
     int count = 0;
     const int version = SelectVersion(image, mode, 0, level, data, byteCount, &count);
-    uint8_t dataCodewords[kCodewordBufferSize] = {};
-    uint8_t ecCodewords[kCodewordBufferSize] = {};
-    int position = PutModeIndicator(dataCodewords, 0, mode);
-    position = PutCharCount(dataCodewords, position, mode, version, count);
-    const int dataCount =
-        (PutData(dataCodewords, position, mode, version, level, data, count) + 7) / 8;
-    const int ecCount = MakeErrorCorrection(dataCodewords, ecCodewords, version, level);
-    InterleaveCodewords(dataCodewords, ecCodewords, version, level);
-    return BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, mode, version, level);
+    return EncodeSymbol(image, mode, version, level, data, count);
 }
 
 Image* MakeDrawing(const std::string& message, int level, int cellSize) {

@@ -92,6 +92,22 @@ int SelectVersion(const Image* image, int mode, int version, int level, const ui
     return chosen;
 }
 
+int EncodeSymbol(Image* image, int mode, int version, int level, const uint8_t* data, int count) {
+    uint8_t dataCodewords[kCodewordBufferSize] = {};
+    uint8_t ecCodewords[kCodewordBufferSize] = {};
+    int position = PutModeIndicator(dataCodewords, 0, mode);
+    position = PutCharCount(dataCodewords, position, mode, version, count);
+    const int dataCount =
+        (PutData(dataCodewords, position, mode, version, level, data, count) + 7) / 8;
+    const int ecCount = MakeErrorCorrection(dataCodewords, ecCodewords, version, level);
+    InterleaveCodewords(dataCodewords, ecCodewords, version, level);
+    if ((image->flags & IMAGEFLAG_VERBOSE) != 0) {
+        std::printf("[QRCode] #of Print  Data bytes  =%d\n", dataCount);
+        std::printf("[QRCode] #of Error  Col. bytes  =%d\n", ecCount);
+    }
+    return BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, mode, version, level);
+}
+
 int QRCode(uint32_t flags, Image* image, int x, int y, int mode, int version, int level,
            const uint8_t* data, int byteCount) {
     image->flags = flags;
@@ -121,21 +137,7 @@ int QRCode(uint32_t flags, Image* image, int x, int y, int mode, int version, in
         std::printf("[QRCode] #of Output Data bytes  =%d\n", count);
     }
 
-    uint8_t dataCodewords[kCodewordBufferSize] = {};
-    uint8_t ecCodewords[kCodewordBufferSize] = {};
-    int position = PutModeIndicator(dataCodewords, 0, mode);
-    position = PutCharCount(dataCodewords, position, mode, version, count);
-    const int dataCount =
-        (PutData(dataCodewords, position, mode, version, level, data, count) + 7) / 8;
-    const int ecCount = MakeErrorCorrection(dataCodewords, ecCodewords, version, level);
-    InterleaveCodewords(dataCodewords, ecCodewords, version, level);
-    if (verbose) {
-        std::printf("[QRCode] #of Print  Data bytes  =%d\n", dataCount);
-        std::printf("[QRCode] #of Error  Col. bytes  =%d\n", ecCount);
-    }
-
-    const int built =
-        BuildSymbol(image, dataCodewords, dataCount, ecCodewords, ecCount, mode, version, level);
+    const int built = EncodeSymbol(image, mode, version, level, data, count);
     if (built < 0) {
         return built;
     }

@@ -44,6 +44,12 @@ constexpr int QR_ERR_PASTE = -33;         // copying the symbol into the target 
 int QRCode(uint32_t flags, Image* image, int x, int y, int mode, int version, int level,
            const uint8_t* data, int byteCount);
 
+// The middle of QRCode: count message bytes in the chosen mode, version and
+// level become the codewords and the masked matrix in image (with the
+// codeword trace lines when image->flags asks for them). Returns 0, or -21
+// or -22 from BuildSymbol.
+int EncodeSymbol(Image* image, int mode, int version, int level, const uint8_t* data, int count);
+
 // ---- Symbol parameters -----------------------------------------------------
 
 struct VersionParams {
