@@ -112,11 +112,7 @@ Image* Remake(int op, FuzzInput& in, Image* image) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in{data, size};
     const auto geometry = in.Take<uint32_t>();
-    const int width = 1 + static_cast<int>(geometry % 61);
-    const int height = 1 + static_cast<int>((geometry >> 8) % 61);
-    const int channels = (geometry >> 16) & 1 ? 3 : 1;
-    const uint32_t storeFlags = (geometry >> 17) & 1 ? IMAGE_FILE_BACKED : 0;
-    Image* image = ImageCreate(storeFlags, width, height, channels, 0, 0, "ops-a.spill");
+    Image* image = FuzzImage(geometry, "ops-a.spill");
     while (image != nullptr && in.size > 0) {
         const int op = in.Take<uint8_t>() % kOperations;
         if (op < 12) {

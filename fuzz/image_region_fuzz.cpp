@@ -8,14 +8,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in{data, size};
     const auto geometry = in.Take<uint32_t>();
-    const int width = 1 + static_cast<int>(geometry % 61);
-    const int height = 1 + static_cast<int>((geometry >> 8) % 61);
-    const int channels = (geometry >> 16) & 1 ? 3 : 1;
-    const uint32_t storeFlags = (geometry >> 17) & 1 ? IMAGE_FILE_BACKED : 0;
-    Image* target = ImageCreate(storeFlags, width, height, channels, 0, 0, "region-a.spill");
-    Image* other =
-        ImageCreate((geometry >> 18) & 1 ? IMAGE_FILE_BACKED : 0, 1 + width / 2, 1 + height / 3,
-                    (geometry >> 19) & 1 ? 3 : 1, 0, 0, "region-b.spill");
+    Image* target = FuzzImage(geometry, "region-a.spill");
+    Image* other = target == nullptr
+                       ? nullptr
+                       : ImageCreate((geometry >> 18) & 1 ? IMAGE_FILE_BACKED : 0,
+                                     1 + target->info.width / 2, 1 + target->info.height / 3,
+                                     (geometry >> 19) & 1 ? 3 : 1, 0, 0, "region-b.spill");
     if (target == nullptr || other == nullptr) {
         ImageFree(target);
         ImageFree(other);
