@@ -11,6 +11,8 @@
 #include <bit>
 #include <cstdlib>
 
+#include <sys/platform/x86.h>
+
 #include "qrcode/qrcode.h"
 
 namespace {
@@ -253,9 +255,13 @@ int ScoreLinesWithoutInstruction(const Line* rows, const Line* columns, int n) {
     return ScoreLinesIn<false>(rows, columns, n);
 }
 
-// The penalty of an n × n symbol given as its rows and its columns.
+// The penalty of an n × n symbol given as its rows and its columns. The C
+// library's loader has already asked the processor what it supports; asking
+// again through the compiler's builtin runs a dozen CPUID instructions, each
+// trapping to the hypervisor in a virtual machine: a visible share of a short
+// process.
 int ScoreLines(const Line* rows, const Line* columns, int n) {
-    return __builtin_cpu_supports("popcnt") ? ScoreLinesWithInstruction(rows, columns, n)
+    return CPU_FEATURE_ACTIVE(POPCNT) ? ScoreLinesWithInstruction(rows, columns, n)
                                             : ScoreLinesWithoutInstruction(rows, columns, n);
 }
 
