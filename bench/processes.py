@@ -83,7 +83,7 @@ def main():
     peak = {}
     for version in VERSIONS:
         for cell in CELLS:
-            argv = [cli, "-q", str(version), "-e", "1", "-s", str(cell), "-f", "out.png", "message.txt"]
+            argv = [cli, "-q", str(version), "-e", "1", "-s", str(cell), "-f", "message.txt", "out.png"]
             peak[f"{version}/{cell}"] = max(peak_kib(argv) for _ in range(3))
 
     result = {

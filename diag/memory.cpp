@@ -22,6 +22,11 @@ void MemFree(void* block) {
     std::free(block);
 }
 
+void* MemShrink(void* block, std::size_t size) {
+    void* smaller = std::realloc(block, size == 0 ? 1 : size);
+    return smaller != nullptr ? smaller : block;
+}
+
 void MemFailAt(long n, bool sticky) {
     failSticky = sticky;
     failAtCall = n > 0 ? allocCalls.load() + n : 0;

@@ -67,7 +67,6 @@ Image* CropInPlace(uint32_t options, Image* source, int x, int y, int width, int
                     0xFF, static_cast<std::size_t>(newStride - width * bytesPerPixel));
     }
     const BmpInfoHeader info = source->info;
-    uint8_t* pixels = source->pixels;
     std::memset(source, 0, sizeof(Image));
     source->info = info;
     source->info.width = width;
@@ -84,8 +83,12 @@ Image* CropInPlace(uint32_t options, Image* source, int x, int y, int width, int
     }
     std::memset(source->lightColour, 0xFF, sizeof source->lightColour);
     source->createFlags = IMAGE_FILL_WHITE;
-    source->pixels = pixels;
-    return source;
+    // An in-memory Image is one block, record then store. The store's end is
+    // given back: its pages, touched while the source was drawn, can then
+    // serve the next allocations (a writer's buffers) instead of fresh ones.
+    auto* cropped = static_cast<Image*>(MemShrink(source, sizeof(Image) + source->info.sizeImage));
+    cropped->pixels = reinterpret_cast<uint8_t*>(cropped) + sizeof(Image);
+    return cropped;
 }
 
 }  // namespace
