@@ -8,10 +8,10 @@
 // once into the modules no mask touches, the data bits and where the data
 // modules are, and each mask's lines are built from these, the periodic mask
 // pattern and the mask's format information.
+#include <sys/platform/x86.h>
+
 #include <bit>
 #include <cstdlib>
-
-#include <sys/platform/x86.h>
 
 #include "qrcode/qrcode.h"
 
@@ -262,7 +262,7 @@ int ScoreLinesWithoutInstruction(const Line* rows, const Line* columns, int n) {
 // process.
 int ScoreLines(const Line* rows, const Line* columns, int n) {
     return CPU_FEATURE_ACTIVE(POPCNT) ? ScoreLinesWithInstruction(rows, columns, n)
-                                            : ScoreLinesWithoutInstruction(rows, columns, n);
+                                      : ScoreLinesWithoutInstruction(rows, columns, n);
 }
 
 // A line of the symbol as it stands before masking, split three ways:
