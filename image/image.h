@@ -107,7 +107,8 @@ void* AllocShrinking(std::size_t wanted, std::size_t minimum, std::size_t* obtai
 // resolution, fresh encoder fields), file-backed with IMAGE_FILE_BACKED.
 // With IMAGE_CONSUME_SOURCE the source is released, but only on success; an
 // in-memory source (and no IMAGE_FILE_BACKED) is turned into the result in
-// place, so the result is the same record and that crop cannot fail.
+// place, its store cut down to the rectangle (the record may move), and that
+// crop cannot fail.
 // nullptr when the new Image or its row buffer cannot be had or a spill file
 // fails; the source is then untouched.
 Image* ImageCrop(uint32_t options, Image* source, const char* spillPath, int x, int y, int width,
