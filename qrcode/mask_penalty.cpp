@@ -8,7 +8,7 @@
 // once into the modules no mask touches, the data bits and where the data
 // modules are, and each mask's lines are built from these, the periodic mask
 // pattern and the mask's format information.
-#include <sys/platform/x86.h>
+#include <cpuid.h>
 
 #include <bit>
 #include <cstdlib>
@@ -255,14 +255,27 @@ int ScoreLinesWithoutInstruction(const Line* rows, const Line* columns, int n) {
     return ScoreLinesIn<false>(rows, columns, n);
 }
 
-// The penalty of an n × n symbol given as its rows and its columns. The C
-// library's loader has already asked the processor what it supports; asking
-// again through the compiler's builtin runs a dozen CPUID instructions, each
-// trapping to the hypervisor in a virtual machine: a visible share of a short
-// process.
+// Whether the processor has the population count instruction: one CPUID,
+// asked as the program starts (a local static would need a guard, and the
+// guard the C++ runtime, which the console program otherwise does without).
+// The compiler's __builtin_cpu_supports would run libgcc's whole probe, a
+// dozen CPUIDs that each trap to the hypervisor in a virtual machine: a
+// visible share of a short process.
+bool AskForPopcount() {
+    unsigned eax = 0;
+    unsigned ebx = 0;
+    unsigned ecx = 0;
+    unsigned edx = 0;
+    __cpuid(1, eax, ebx, ecx, edx);
+    return (ecx & bit_POPCNT) != 0;
+}
+
+const bool kHasPopcount = AskForPopcount();
+
+// The penalty of an n × n symbol given as its rows and its columns.
 int ScoreLines(const Line* rows, const Line* columns, int n) {
-    return CPU_FEATURE_ACTIVE(POPCNT) ? ScoreLinesWithInstruction(rows, columns, n)
-                                      : ScoreLinesWithoutInstruction(rows, columns, n);
+    return kHasPopcount ? ScoreLinesWithInstruction(rows, columns, n)
+                        : ScoreLinesWithoutInstruction(rows, columns, n);
 }
 
 // A line of the symbol as it stands before masking, split three ways:

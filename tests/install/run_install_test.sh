@@ -42,6 +42,13 @@ readelf -d "$lib/libZEMQRFile.so.$version" | grep "Library soname: \[libZEMQRFil
     fail "the library's SONAME is not libZEMQRFile.so.$major"
 exports=$(nm -D --defined-only "$lib/libZEMQRFile.so.$version" | awk '{print $3}' | sort | xargs)
 [ "$exports" = "ZEMQRFile ZEMQRFileC" ] || fail "the library exports: $exports"
+# Neither needs the C++ runtime: loading it would cost a short run of the
+# program more than its own code does.
+for binary in "$prefix/$bindir/zemQRCode" "$lib/libZEMQRFile.so.$version"; do
+  if readelf -d "$binary" | grep "NEEDED" | grep "libstdc++" >/dev/null; then
+    fail "$binary needs the C++ runtime"
+  fi
+done
 
 cd "$work"
 "$prefix/$bindir/zemQRCode" -s 4 -e 2 program.png "installed program 1" ||
