@@ -12,11 +12,11 @@
 namespace {
 
 [[gnu::used]] const char kModuleId[] =
-    "Prog Version [zemQRCode] " __DATE__ "/" __TIME__ " [250605.0900..25.060]";
+    "Prog Version [zemQRCode] " __DATE__ "/" __TIME__ " [250605.0900.." ZEMQRFILE_VERSION "]";
 
 constexpr char kProgramName[] = "zemQRCode";
 constexpr char kOurBaseName[] = "zemqrcode";  // the name, lower-cased, without extension
-constexpr char kVersion[] = "25.060";
+constexpr char kVersion[] = ZEMQRFILE_VERSION;
 constexpr char kVersionDate[] = "250605.0900";
 
 constexpr int kFileNameBufferSize = 256;

@@ -3,9 +3,12 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# libZEMQRFile.so -> libZEMQRFile.so.1 -> libZEMQRFile.so.1.x.y
+# libZEMQRFile.so -> libZEMQRFile.so.1 -> libZEMQRFile.so.<product version>.
+# The SONAME versions the interface, which changes only when a caller must be
+# rebuilt; the product version names the file.
+set(ZEM_SOVERSION 1)
 set_target_properties(ZEMQRFile PROPERTIES VERSION ${PROJECT_VERSION}
-                                           SOVERSION ${PROJECT_VERSION_MAJOR})
+                                           SOVERSION ${ZEM_SOVERSION})
 target_include_directories(ZEMQRFile INTERFACE
                            $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
@@ -28,8 +31,9 @@ install(EXPORT ZEMQRFileTargets NAMESPACE ZEMQRFile:: DESTINATION ${ZEM_CMAKE_PA
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ZEMQRFileConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/ZEMQRFileConfig.cmake
                               INSTALL_DESTINATION ${ZEM_CMAKE_PACKAGE_DIR})
+# Product versions only grow while the interface stays: any newer one serves.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZEMQRFileConfigVersion.cmake
-                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY AnyNewerVersion)
 install(FILES ${PROJECT_BINARY_DIR}/ZEMQRFileConfig.cmake
               ${PROJECT_BINARY_DIR}/ZEMQRFileConfigVersion.cmake
         DESTINATION ${ZEM_CMAKE_PACKAGE_DIR})

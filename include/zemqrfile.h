@@ -9,6 +9,10 @@
 
 #include <stdint.h>
 
+/* The product version: the console program's usage screen, the pkg-config
+ * file and the CMake package state the same. */
+#define ZEMQRFILE_VERSION "25.060"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

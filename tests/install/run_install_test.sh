@@ -4,11 +4,10 @@
 # pkg-config and through find_package(ZEMQRFile), and from Python via ctypes.
 # Every QR Code written is read back with zbarimg.
 # Usage: run_install_test.sh BUILD_DIR SOURCE_DIR CMAKE C_COMPILER PYTHON
-#                            BINDIR LIBDIR INCLUDEDIR MANDIR VERSION
+#                            BINDIR LIBDIR INCLUDEDIR MANDIR VERSION SOVERSION
 set -euo pipefail
 build=$1 source=$2 cmake=$3 cc=$4 python=$5
-bindir=$6 libdir=$7 includedir=$8 mandir=$9 version=${10}
-major=${version%%.*}
+bindir=$6 libdir=$7 includedir=$8 mandir=$9 version=${10} major=${11}
 
 work=$(mktemp -d /tmp/zem-install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -51,6 +50,21 @@ for binary in "$prefix/$bindir/zemQRCode" "$lib/libZEMQRFile.so.$version"; do
 done
 
 cd "$work"
+# One product version: the usage screen, the header, the man page, pkg-config
+# (below) and the CMake package all state it.
+usage=$("$prefix/$bindir/zemQRCode" -h || true)
+[ "$(sed -n 's/^\[zemQRCode\] Ver:\([^ ]*\) .*/\1/p' <<<"$usage")" = "$version" ] ||
+    fail "the usage screen does not state version $version"
+header=$(printf '#include <zemqrfile.h>\nZEMQRFILE_VERSION\n' | "$cc" -E -P -I"$prefix/$includedir" - | tail -n 1)
+[ "$header" = "\"$version\"" ] || fail "the header states version $header"
+man=$(sed -n 's/^\.TH .*"zemQRCode \([^"]*\)".*/\1/p' "$prefix/$mandir/man1/zemQRCode.1")
+[ "$man" = "$version" ] || fail "the man page states version $man"
+# shellcheck disable=SC2016 # a CMake variable, for cmake to expand
+printf 'include("%s")\nmessage(NOTICE "${PACKAGE_VERSION}")\n' \
+    "$lib/cmake/ZEMQRFile/ZEMQRFileConfigVersion.cmake" >package_version.cmake
+package=$("$cmake" -P package_version.cmake 2>&1)
+[ "$package" = "$version" ] || fail "the CMake package states version $package"
+
 "$prefix/$bindir/zemQRCode" -s 4 -e 2 program.png "installed program 1" ||
     fail "the installed program failed"
 expect_text program.png "installed program 1"
