@@ -173,14 +173,8 @@ TEST(SymbolGoldenTest, DISABLED_Record) {
         digests += digest.line + "\n";
         rowDigests += digest.line.substr(0, digest.line.find(' ')) + " " + digest.rowDigests + "\n";
     }
-    const auto write = [](const char* name, const std::string& text) {
-        std::FILE* file = std::fopen(name, "wb");
-        ASSERT_NE(file, nullptr) << name;
-        EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
-        EXPECT_EQ(std::fclose(file), 0);
-    };
-    write(kDigestFile, digests);
-    write(kRowDigestFile, rowDigests);
+    EXPECT_TRUE(WriteFile(kDigestFile, digests)) << kDigestFile;
+    EXPECT_TRUE(WriteFile(kRowDigestFile, rowDigests)) << kRowDigestFile;
 }
 
 }  // namespace
