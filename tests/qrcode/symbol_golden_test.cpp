@@ -115,6 +115,7 @@ std::vector<CaseDigest> DigestAll() {
     return all;
 }
 
+// A recorded file's lines, its comment lines left out.
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
