@@ -208,25 +208,40 @@ bool FileNameTooLong(const Settings& s) {
     return QrFileNameGetsPngSuffix(s.fileName) && std::strlen(s.fileName) > room;
 }
 
+// The message for a result code: a format taking the code, or nullptr for
+// success and for codes that have none.
+const char* ResultMessage(int result) {
+    constexpr int kWriterCodes = 14;  // a writer's own codes run from -1 down to this
+    struct Range {
+        int high;
+        int low;
+        const char* message;
+    };
+    static constexpr Range kMessages[] = {
+        {ZEMQR_ERR_PARAMETER, ZEMQR_ERR_PARAMETER, "Parameter error\n"},
+        {ZEMQR_ERR_FILE_OPEN, ZEMQR_ERR_FILE_OPEN, "Message file not found\n"},
+        {ZEMQR_ERR_FILE_READ, ZEMQR_ERR_FILE_READ, "Message file read error\n"},
+        {ZEMQR_ERR_IMAGE, ZEMQR_ERR_IMAGE, "Image area create error\n"},
+        {ZEMQR_ERR_CROP, ZEMQR_ERR_CROP, "Image area cropping error\n"},
+        {-20, -29, "QR Code image create error [%d]\n"},
+        {-30, -39, "QR Code image rsecc error [%d]\n"},
+        {ZEMQR_PNG_WRITER_OFFSET, ZEMQR_PNG_WRITER_OFFSET - kWriterCodes,
+         ".png file store error [%d]\n"},
+        {ZEMQR_BMP_WRITER_OFFSET, ZEMQR_BMP_WRITER_OFFSET - kWriterCodes,
+         ".bmp file store error [%d]\n"},
+    };
+    for (const Range& range : kMessages) {
+        if (result <= range.high && result >= range.low) {
+            return range.message;
+        }
+    }
+    return nullptr;
+}
+
 void ReportResult(int result) {
-    if (result == ZEMQR_ERR_PARAMETER) {
-        std::fputs("Parameter error\n", stderr);
-    } else if (result == ZEMQR_ERR_FILE_OPEN) {
-        std::fputs("Message file not found\n", stderr);
-    } else if (result == ZEMQR_ERR_FILE_READ) {
-        std::fputs("Message file read error\n", stderr);
-    } else if (result == ZEMQR_ERR_IMAGE) {
-        std::fputs("Image area create error\n", stderr);
-    } else if (result == ZEMQR_ERR_CROP) {
-        std::fputs("Image area cropping error\n", stderr);
-    } else if (result <= -20 && result >= -29) {
-        std::fprintf(stderr, "QR Code image create error [%d]\n", result);
-    } else if (result <= -30 && result >= -39) {
-        std::fprintf(stderr, "QR Code image rsecc error [%d]\n", result);
-    } else if (result <= -60 && result >= -74) {
-        std::fprintf(stderr, ".png file store error [%d]\n", result);
-    } else if (result <= -80 && result >= -94) {
-        std::fprintf(stderr, ".bmp file store error [%d]\n", result);
+    const char* message = ResultMessage(result);
+    if (message != nullptr) {
+        std::fprintf(stderr, message, result);
     }
 }
 

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Image* image = ImageReadBmp(flags, "in.bmp", "in.spill");
     const int converted = ImageConvertBmpToPng(0, "in.bmp", "out.png");
-    if (converted != (image != nullptr ? 0 : -2)) {
+    if (converted != (image != nullptr ? 0 : IMAGE_CONVERT_ERR_READ)) {
         std::abort();
     }
     if (image == nullptr) {

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The conversion reads without flags; those change pixels, never whether
     // a file loads.
     const int converted = ImageConvertPngToBmp(0, "in.png", "out.bmp");
-    if (converted != (image != nullptr ? 0 : -2)) {
+    if (converted != (image != nullptr ? 0 : IMAGE_CONVERT_ERR_READ)) {
         std::abort();
     }
     if (image == nullptr) {

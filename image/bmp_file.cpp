@@ -48,21 +48,21 @@ int CopySpillToFile(const Image* image, std::FILE* file) {
     std::size_t bufferSize = 0;
     auto* buffer = static_cast<uint8_t*>(AllocShrinking(kCopyBlock, kCopyMinimum, &bufferSize));
     if (buffer == nullptr) {
-        return -8;
+        return IMAGE_BMP_ERR_COPY_BUFFER;
     }
-    int result = std::fseek(image->spillFile, 0, SEEK_SET) == 0 ? 0 : -9;
+    int result = std::fseek(image->spillFile, 0, SEEK_SET) == 0 ? 0 : IMAGE_BMP_ERR_SPILL_READ;
     for (std::size_t copied = 0; result == 0 && copied < image->info.sizeImage;) {
         const std::size_t missing = image->info.sizeImage - copied;
         const std::size_t chunk = missing < bufferSize ? missing : bufferSize;
         if (std::fread(buffer, 1, chunk, image->spillFile) != chunk) {
-            result = -9;
+            result = IMAGE_BMP_ERR_SPILL_READ;
         } else if (std::fwrite(buffer, 1, chunk, file) != chunk) {
-            result = -10;
+            result = IMAGE_BMP_ERR_COPY_WRITE;
         }
         copied += chunk;
     }
     if (result == 0 && std::fflush(file) != 0) {
-        result = -10;
+        result = IMAGE_BMP_ERR_COPY_WRITE;
     }
     MemFree(buffer);
     return result;
@@ -75,15 +75,15 @@ int WriteBmpContents(const Image* image, std::FILE* file) {
     PutLe32(header + 2, pixelOffset + image->info.sizeImage);
     PutLe32(header + 10, pixelOffset);
     if (!WriteAll(file, header, sizeof header)) {
-        return -2;
+        return IMAGE_BMP_ERR_FILE_HEADER;
     }
     if (!WriteAll(file, &image->info, kInfoHeaderSize + 4 * paletteEntries)) {
-        return -6;
+        return IMAGE_BMP_ERR_INFO_HEADER;
     }
     if (image->spillFile != nullptr) {
         return CopySpillToFile(image, file);
     }
-    return WriteAll(file, image->pixels, image->info.sizeImage) ? 0 : -7;
+    return WriteAll(file, image->pixels, image->info.sizeImage) ? 0 : IMAGE_BMP_ERR_PIXELS;
 }
 
 // Checks a header read from an untrusted file and brings it into the form the
@@ -187,13 +187,13 @@ Image* LoadBmp(uint32_t createFlags, std::FILE* file, const char* spillPath) {
 int ImageWriteBmp(uint32_t /*options*/, const char* fileName, const Image* image) {
     std::FILE* file = std::fopen(fileName, "wb");
     if (file == nullptr) {
-        return -1;
+        return IMAGE_BMP_ERR_OPEN;
     }
     int result = WriteBmpContents(image, file);
     if (std::fclose(file) != 0 && result == 0) {
         // Nothing is left buffered by then, but the system may still report
         // that the data did not reach the file: count it against the pixels.
-        result = image->spillFile != nullptr ? -10 : -7;
+        result = image->spillFile != nullptr ? IMAGE_BMP_ERR_COPY_WRITE : IMAGE_BMP_ERR_PIXELS;
     }
     return result;
 }

@@ -128,13 +128,21 @@ int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int h
 
 // ---- BMP files -----------------------------------------------------------
 
+// The stage at which ImageWriteBmp failed (-3 to -5 are not used).
+constexpr int IMAGE_BMP_ERR_OPEN = -1;         // the file cannot be opened
+constexpr int IMAGE_BMP_ERR_FILE_HEADER = -2;  // the 14-byte file header
+constexpr int IMAGE_BMP_ERR_INFO_HEADER = -6;  // the information header and colour table
+constexpr int IMAGE_BMP_ERR_PIXELS = -7;       // the pixels of an Image in memory
+constexpr int IMAGE_BMP_ERR_COPY_BUFFER = -8;  // no buffer to copy the spill file through
+constexpr int IMAGE_BMP_ERR_SPILL_READ = -9;   // reading the spill file
+constexpr int IMAGE_BMP_ERR_COPY_WRITE = -10;  // writing the pixels copied from it
+
 // Stores the Image as an uncompressed BMP file: 14-byte file header, the
 // information header and colour table as the record holds them, the pixel
-// store. Options are ignored. 0, or the stage that failed: -1 open, -2 file
-// header, -6 information header and colour table, -7 pixels (in memory),
-// -8 no copy buffer, -9 reading the spill file, -10 writing copied pixels. A
-// short write counts as a failure; a failing close counts against the pixels
-// (-7, or -10 for a file-backed Image). A file left incomplete is not removed.
+// store. Options are ignored. 0, or the stage that failed (IMAGE_BMP_ERR_*).
+// A short write counts as a failure; a failing close counts against the
+// pixels (IMAGE_BMP_ERR_PIXELS, or IMAGE_BMP_ERR_COPY_WRITE for a file-backed
+// Image). A file left incomplete is not removed.
 int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image);
 // Loads an uncompressed bottom-up BMP file of 8 or 24 bits per pixel, with a
 // 40-byte information header or a later, longer version of it (whose extra
@@ -150,16 +158,27 @@ Image* ImageReadBmp(uint32_t createFlags, const char* fileName, const char* spil
 
 // ---- PNG files -----------------------------------------------------------
 
+// The stage at which ImageWritePng failed.
+constexpr int IMAGE_PNG_ERR_OPEN = -1;             // the file cannot be opened
+constexpr int IMAGE_PNG_ERR_WRITE_STRUCT = -2;     // libpng's write structure
+constexpr int IMAGE_PNG_ERR_INFO_STRUCT = -3;      // libpng's info structure
+constexpr int IMAGE_PNG_ERR_ERROR_RETURN = -4;     // setting the error return point
+constexpr int IMAGE_PNG_ERR_WRITE_FUNCTIONS = -5;  // setting the write functions
+constexpr int IMAGE_PNG_ERR_COMPRESSION = -6;      // setting the compression level
+// The header: libpng refuses the size, or the Image is neither 8 nor 24 bits
+// per pixel (then no file is made).
+constexpr int IMAGE_PNG_ERR_HEADER = -7;
+constexpr int IMAGE_PNG_ERR_SIGNATURE = -8;     // writing the signature and header
+constexpr int IMAGE_PNG_ERR_ROW_BUFFER = -9;    // no row buffer
+constexpr int IMAGE_PNG_ERR_LINE_BUFFER = -10;  // no line buffer
+constexpr int IMAGE_PNG_ERR_ROWS = -11;         // the rows and the end of the file
+
 // Stores the Image as a PNG file of bit depth 8, grey for 1 byte per pixel
 // (its colour table is not consulted), RGB for 3; not interlaced; no
-// ancillary chunks. Options are ignored. 0, or the stage that failed: -1 open,
-// -2 write structure, -3 info structure, -4 error return, -5 write functions,
-// -6 compression level, -7 header (libpng refuses the size, or the Image is
-// neither 8 nor 24 bits per pixel: then no file is made), -8 signature and
-// header, -9 row buffer, -10 line buffer, -11 rows and end of file. Every
-// short write, failing flush or failing close is a failure of its stage (a
-// failing close: -11). libpng prints its own message on standard error. A
-// file left incomplete is not removed.
+// ancillary chunks. Options are ignored. 0, or the stage that failed
+// (IMAGE_PNG_ERR_*). Every short write, failing flush or failing close is a
+// failure of its stage (a failing close: IMAGE_PNG_ERR_ROWS). libpng prints
+// its own message on standard error. A file left incomplete is not removed.
 int ImageWritePng(uint32_t options, const char* fileName, const Image* image);
 // Loads a PNG file of bit depth 1 to 8 (samples below 8 bits are expanded:
 // grey levels scaled up, palette indices unchanged), interlaced or not. Grey
@@ -171,10 +190,11 @@ int ImageWritePng(uint32_t options, const char* fileName, const Image* image);
 // a missing signature, 16-bit samples, more than 100,000,000 pixels or a
 // side beyond 1,000,000, a short or damaged file, or no memory.
 Image* ImageReadPng(uint32_t flags, const char* fileName, const char* spillPath);
-// File conversions, loading with flags 0 and writing with options 0. 0; -2
-// when the input cannot be loaded; -3 when the output cannot be written. An
-// 8-bit BMP whose colour table is not the full grey ramp is stored as an RGB
-// PNG of its table's colours.
+// File conversions, loading with flags 0 and writing with options 0. 0, or
+// one of the two codes below. An 8-bit BMP whose colour table is not the full
+// grey ramp is stored as an RGB PNG of its table's colours.
+constexpr int IMAGE_CONVERT_ERR_READ = -2;   // the input cannot be loaded
+constexpr int IMAGE_CONVERT_ERR_WRITE = -3;  // the output cannot be written
 int ImageConvertPngToBmp(uint32_t options, const char* pngFileName, const char* bmpFileName);
 int ImageConvertBmpToPng(uint32_t options, const char* bmpFileName, const char* pngFileName);
 

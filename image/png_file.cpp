@@ -56,17 +56,17 @@ int WritePngRows(PngWriteJob* job, const Image* image) {
     const int width = image->info.width;
     const int height = image->info.height;
     const int bytesPerPixel = image->info.bitCount / 8;
-    job->stage = -2;
+    job->stage = IMAGE_PNG_ERR_WRITE_STRUCT;
     job->png = png_create_write_struct(kLibpngVersion, nullptr, nullptr, nullptr);
     if (job->png == nullptr) {
         return job->stage;
     }
-    job->stage = -3;
+    job->stage = IMAGE_PNG_ERR_INFO_STRUCT;
     job->info = png_create_info_struct(job->png);
     if (job->info == nullptr) {
         return job->stage;
     }
-    job->stage = -4;
+    job->stage = IMAGE_PNG_ERR_ERROR_RETURN;
     jmp_buf* resume = png_set_longjmp_fn(job->png, longjmp, sizeof(jmp_buf));
     if (resume == nullptr) {
         return job->stage;
@@ -74,30 +74,30 @@ int WritePngRows(PngWriteJob* job, const Image* image) {
     if (setjmp(*resume) != 0) {
         return job->stage;
     }
-    job->stage = -5;
+    job->stage = IMAGE_PNG_ERR_WRITE_FUNCTIONS;
     png_set_write_fn(job->png, job->file, PngWriteCallback, PngFlushCallback);
-    job->stage = -6;
+    job->stage = IMAGE_PNG_ERR_COMPRESSION;
     png_set_compression_level(job->png, kCompressionLevel);
-    job->stage = -7;
+    job->stage = IMAGE_PNG_ERR_HEADER;
     png_set_IHDR(job->png, job->info, width, height, 8,
                  bytesPerPixel == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    job->stage = -8;
+    job->stage = IMAGE_PNG_ERR_SIGNATURE;
     png_write_info(job->png, job->info);
     if (std::fflush(job->file) != 0) {
         return job->stage;
     }
-    job->stage = -9;
+    job->stage = IMAGE_PNG_ERR_ROW_BUFFER;
     job->row = static_cast<uint8_t*>(MemAlloc(png_get_rowbytes(job->png, job->info)));
     if (job->row == nullptr) {
         return job->stage;
     }
-    job->stage = -10;
+    job->stage = IMAGE_PNG_ERR_LINE_BUFFER;
     job->line = static_cast<uint8_t*>(MemAlloc(static_cast<std::size_t>(bytesPerPixel) * width));
     if (job->line == nullptr) {
         return job->stage;
     }
-    job->stage = -11;
+    job->stage = IMAGE_PNG_ERR_ROWS;
     for (int i = 0; i < height; ++i) {
         if (ImageReadBytes(image, ImagePixelOffset(IMAGE_FROM_TOP, image, 0, i), bytesPerPixel,
                            width, job->line) != 0) {
@@ -303,12 +303,12 @@ bool IsGreyRamp(const Image* image) {
 int ImageWritePng(uint32_t /*options*/, const char* fileName, const Image* image) {
     const int bytesPerPixel = image->info.bitCount / 8;
     if (bytesPerPixel != 1 && bytesPerPixel != 3) {
-        return -7;  // no PNG header fits; refused before the file is made
+        return IMAGE_PNG_ERR_HEADER;  // no PNG header fits; refused before the file is made
     }
     PngWriteJob job{};
     job.file = std::fopen(fileName, "wb");
     if (job.file == nullptr) {
-        return -1;
+        return IMAGE_PNG_ERR_OPEN;
     }
     int result = WritePngRows(&job, image);
     if (job.png != nullptr) {
@@ -317,7 +317,7 @@ int ImageWritePng(uint32_t /*options*/, const char* fileName, const Image* image
     MemFree(job.line);
     MemFree(job.row);
     if (std::fclose(job.file) != 0 && result == 0) {
-        result = -11;
+        result = IMAGE_PNG_ERR_ROWS;
     }
     return result;
 }
@@ -348,11 +348,11 @@ Image* ImageReadPng(uint32_t flags, const char* fileName, const char* spillPath)
 int ImageConvertPngToBmp(uint32_t /*options*/, const char* pngFileName, const char* bmpFileName) {
     Image* image = ImageReadPng(0, pngFileName, nullptr);
     if (image == nullptr) {
-        return -2;
+        return IMAGE_CONVERT_ERR_READ;
     }
     const int written = ImageWriteBmp(0, bmpFileName, image);
     ImageFree(image);
-    return written == 0 ? 0 : -3;
+    return written == 0 ? 0 : IMAGE_CONVERT_ERR_WRITE;
 }
 
 int ImageConvertBmpToPng(uint32_t /*options*/, const char* bmpFileName, const char* pngFileName) {
@@ -363,9 +363,9 @@ int ImageConvertBmpToPng(uint32_t /*options*/, const char* bmpFileName, const ch
         image = colour;
     }
     if (image == nullptr) {
-        return -2;
+        return IMAGE_CONVERT_ERR_READ;
     }
     const int written = ImageWritePng(0, pngFileName, image);
     ImageFree(image);
-    return written == 0 ? 0 : -3;
+    return written == 0 ? 0 : IMAGE_CONVERT_ERR_WRITE;
 }

@@ -30,8 +30,11 @@ extern "C" {
 #define ZEMQR_ERR_FILE_READ (-3) /* message file cannot be read, or is empty */
 #define ZEMQR_ERR_IMAGE (-4)     /* work image cannot be created */
 #define ZEMQR_ERR_CROP (-6)      /* cropped image cannot be made */
-/* -20 to -39: the encoder's own codes; -61 to -74: PNG writer code - 60;
- * -81 to -94: BMP writer code - 80. */
+/* -20 to -39: the encoder's own codes. A file writer's failure is its own
+ * stage code (-1 and down) plus the writer's offset: -61 to -74 from the PNG
+ * writer, -81 to -94 from the BMP writer. */
+#define ZEMQR_PNG_WRITER_OFFSET (-60)
+#define ZEMQR_BMP_WRITER_OFFSET (-80)
 
 /* fileName must have room for 4 more characters and the terminator: a name
  * not ending in ".bmp" or ".png" (any case) gets ".png" appended in place. */

@@ -22,8 +22,6 @@ constexpr int kCharsetUtf8 = 3;
 // quiet zone (4 modules each side), plus 2 pixels.
 constexpr int kWorkModules = 177 + 8;
 constexpr int kWorkMargin = 2;
-constexpr int kPngWriterOffset = -60;
-constexpr int kBmpWriterOffset = -80;
 
 int Clamp(int value, int low, int high) {
     return value < low ? low : (value > high ? high : value);
@@ -91,13 +89,13 @@ int StoreDrawing(char* fileName, Image* work, int side) {
     int written = 0;
     if (IsBmpName(fileName)) {
         written = ImageWriteBmp(0, fileName, drawing);
-        written = written < 0 ? written + kBmpWriterOffset : ZEMQR_OK;
+        written = written < 0 ? written + ZEMQR_BMP_WRITER_OFFSET : ZEMQR_OK;
     } else {
         if (QrFileNameGetsPngSuffix(fileName)) {
             std::strcat(fileName, ".png");
         }
         written = ImageWritePng(0, fileName, drawing);
-        written = written < 0 ? written + kPngWriterOffset : ZEMQR_OK;
+        written = written < 0 ? written + ZEMQR_PNG_WRITER_OFFSET : ZEMQR_OK;
     }
     ImageFree(drawing);
     return written;

@@ -89,12 +89,14 @@ TEST(ImageAllocationSweepTest, WritersAndConversionsReportTheirStage) {
     Image* colour = PatternImage(IMAGE_FILE_BACKED, 40, 30, 3, "colour.spill");
     ASSERT_NE(colour, nullptr);
     const auto png = [&] { return ImageWritePng(0, "out.png", colour); };
-    EXPECT_EQ(SweepAllocations(png, &allocations, &succeeded), (std::vector<int>{-9, -10}));
+    EXPECT_EQ(SweepAllocations(png, &allocations, &succeeded),
+              (std::vector<int>{IMAGE_PNG_ERR_ROW_BUFFER, IMAGE_PNG_ERR_LINE_BUFFER}));
     EXPECT_EQ(succeeded, 0);
     // The BMP writer's copy buffer shrinks until it gets one; only when none
     // can be had at all does the write fail.
     const auto bmp = [&] { return ImageWriteBmp(0, "out.bmp", colour); };
-    EXPECT_EQ(SweepAllocations(bmp, &allocations, &succeeded, true), std::vector<int>{-8});
+    EXPECT_EQ(SweepAllocations(bmp, &allocations, &succeeded, true),
+              std::vector<int>{IMAGE_BMP_ERR_COPY_BUFFER});
     EXPECT_EQ(succeeded, 0);
     ImageFree(colour);
 
@@ -106,10 +108,12 @@ TEST(ImageAllocationSweepTest, WritersAndConversionsReportTheirStage) {
     ASSERT_EQ(ImageWriteBmp(0, "indexed.bmp", indexed), 0);
     ImageFree(indexed);
     const auto toPng = [] { return ImageConvertBmpToPng(0, "indexed.bmp", "converted.png"); };
-    EXPECT_EQ(Codes(SweepAllocations(toPng, &allocations, &succeeded)), (std::set<int>{-2, -3}));
+    EXPECT_EQ(Codes(SweepAllocations(toPng, &allocations, &succeeded)),
+              (std::set<int>{IMAGE_CONVERT_ERR_READ, IMAGE_CONVERT_ERR_WRITE}));
     EXPECT_EQ(succeeded, 0);
     const auto toBmp = [] { return ImageConvertPngToBmp(0, "converted.png", "back.bmp"); };
-    EXPECT_EQ(Codes(SweepAllocations(toBmp, &allocations, &succeeded)), std::set<int>{-2});
+    EXPECT_EQ(Codes(SweepAllocations(toBmp, &allocations, &succeeded)),
+              std::set<int>{IMAGE_CONVERT_ERR_READ});
     EXPECT_EQ(succeeded, 0);
     EXPECT_EQ(OpenDescriptors(), descriptors);
 }

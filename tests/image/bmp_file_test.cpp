@@ -13,10 +13,6 @@
 
 namespace {
 
-std::string FileBytes(const char* path) {
-    return ReadWholeFile(path).value_or("");
-}
-
 Image* PatternImage(uint32_t flags, int width, int height, int channels) {
     Image* image = ImageCreate(flags, width, height, channels, 2835, 1417, "pattern.spill");
     EXPECT_NE(image, nullptr);
@@ -161,23 +157,23 @@ TEST(BmpWriteTest, FailuresGiveTheCodeOfTheirStage) {
     ScratchDir scratch;
     Image* memory = PatternImage(0, 8, 8, 3);
     Image* spilled = PatternImage(IMAGE_FILE_BACKED, 8, 8, 3);
-    EXPECT_EQ(ImageWriteBmp(0, "no/such/dir/x.bmp", memory), -1);
+    EXPECT_EQ(ImageWriteBmp(0, "no/such/dir/x.bmp", memory), IMAGE_BMP_ERR_OPEN);
     EXPECT_NE(access("no", F_OK), 0);
 
     ASSERT_EQ(symlink("/dev/full", "full.bmp"), 0);
-    EXPECT_EQ(ImageWriteBmp(0, "full.bmp", memory), -2);
-    EXPECT_EQ(ImageWriteBmp(0, "full.bmp", spilled), -2);
+    EXPECT_EQ(ImageWriteBmp(0, "full.bmp", memory), IMAGE_BMP_ERR_FILE_HEADER);
+    EXPECT_EQ(ImageWriteBmp(0, "full.bmp", spilled), IMAGE_BMP_ERR_FILE_HEADER);
 
     auto write = [](const Image* image) {
         return [image] { return ImageWriteBmp(0, "cut.bmp", image); };
     };
-    EXPECT_EQ(WithFileSizeLimit(20, write(memory)), -6);
-    EXPECT_EQ(WithFileSizeLimit(100, write(memory)), -7);
-    EXPECT_EQ(WithFileSizeLimit(100, write(spilled)), -10);
+    EXPECT_EQ(WithFileSizeLimit(20, write(memory)), IMAGE_BMP_ERR_INFO_HEADER);
+    EXPECT_EQ(WithFileSizeLimit(100, write(memory)), IMAGE_BMP_ERR_PIXELS);
+    EXPECT_EQ(WithFileSizeLimit(100, write(spilled)), IMAGE_BMP_ERR_COPY_WRITE);
     EXPECT_EQ(WithFileSizeLimit(54 + 256, write(spilled)), 0);
 
     MemFailAt(1, true);
-    EXPECT_EQ(ImageWriteBmp(0, "nobuffer.bmp", spilled), -8);
+    EXPECT_EQ(ImageWriteBmp(0, "nobuffer.bmp", spilled), IMAGE_BMP_ERR_COPY_BUFFER);
     MemFailAt(0);
     ImageFree(memory);
     ImageFree(spilled);

@@ -14,16 +14,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put(Image* image, int x, int y, const Bytes& bytes) {
-    ASSERT_EQ(ImageWriteBytes(image, ImagePixelOffset(0, image, x, y), 1,
-                              static_cast<int>(bytes.size()), bytes.data()),
-              0);
-}
-
 // Converts one pixel (b0, b1, b2) with `convert` and returns the result.
 Bytes ConvertOne(int (*convert)(uint32_t, Image*, int, int, int, int), const Bytes& pixel) {
     Image* image = ImageCreate(0, 1, 1, 3, 0, 0, nullptr);
-    Put(image, 0, 0, pixel);
+    PutPixel(image, 0, 0, pixel);
     EXPECT_EQ(convert(0, image, 0, 0, 0, 0), 0);
     Bytes result = PixelAt(image, 0, 0);
     ImageFree(image);
@@ -180,7 +174,7 @@ std::string Dump(uint32_t flags, const Image* image, int x, int y, int width, in
 
 TEST(ImageDumpTest, LinesRowsAndClipping) {
     Image* grey = ImageCreate(0, 3, 10, 1, 0, 0, nullptr);
-    Put(grey, 2, 7, {200});
+    PutPixel(grey, 2, 7, {200});
     int end = 0;
     EXPECT_EQ(Dump(0, grey, 2, 7, 1, 1, &end), "D[   2][   7] = 200 (c8)\n");
     EXPECT_EQ(end, 8);
@@ -195,8 +189,8 @@ TEST(ImageDumpTest, LinesRowsAndClipping) {
     EXPECT_EQ(end, 1);
 
     Image* colour = ImageCreate(0, 4, 3, 3, 0, 0, nullptr);
-    Put(colour, 1, 0, {1, 171, 255});
-    Put(colour, 2, 0, {16, 0, 9});
+    PutPixel(colour, 1, 0, {1, 171, 255});
+    PutPixel(colour, 2, 0, {16, 0, 9});
     EXPECT_EQ(Dump(0, colour, 1, 0, 2, 1, &end),
               "D[   1][   0] =   1,171,255 (01,ab,ff)\n"
               "D[   2][   0] =  16,  0,  9 (10,00,09)\n");

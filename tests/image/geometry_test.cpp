@@ -16,12 +16,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kSmooth = 0x1;
 
-void Put(Image* image, int x, int y, const Bytes& bytes) {
-    ASSERT_EQ(ImageWriteBytes(image, ImagePixelOffset(0, image, x, y), 1,
-                              static_cast<int>(bytes.size()), bytes.data()),
-              0);
-}
-
 int Grey(const Image* image, int x, int y) {
     return PixelAt(image, x, y)[0];
 }
@@ -40,7 +34,7 @@ protected:
         Image* image = Make(width, height, 1);
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                Put(image, x, y, {static_cast<uint8_t>(10 * x + y)});
+                PutPixel(image, x, y, {static_cast<uint8_t>(10 * x + y)});
             }
         }
         return image;
@@ -104,8 +98,8 @@ TEST_P(GeometryTest, ScaleFourByFourDownAndUp) {
 
 TEST_P(GeometryTest, SmoothScaleUpInterpolatesGapsAndLeavesTheEndWhite) {
     Image* row = Make(2, 1, 3);
-    Put(row, 0, 0, {10, 200, 0});
-    Put(row, 1, 0, {100, 50, 255});
+    PutPixel(row, 0, 0, {10, 200, 0});
+    PutPixel(row, 1, 0, {100, 50, 255});
     Image* wide = ImageScale(Backing() | kSmooth, row, "wide.spill", 250, 100);
     ASSERT_NE(wide, nullptr);
     ASSERT_EQ(wide->info.width, 5);
@@ -117,8 +111,8 @@ TEST_P(GeometryTest, SmoothScaleUpInterpolatesGapsAndLeavesTheEndWhite) {
 
     // The same across rows, whole rows at a time.
     Image* column = Make(1, 2, 1);
-    Put(column, 0, 0, {90});
-    Put(column, 0, 1, {0});
+    PutPixel(column, 0, 0, {90});
+    PutPixel(column, 0, 1, {0});
     Image* tall = ImageScale(Backing() | kSmooth, column, "tall.spill", 300, 250);
     ASSERT_NE(tall, nullptr);
     ASSERT_EQ(tall->info.width, 3);
@@ -210,8 +204,8 @@ TEST_P(GeometryTest, MirrorTurnsUpsideDownOrLeftToRight) {
 
 TEST_P(GeometryTest, ToGreyMeanAndWeighted) {
     Image* source = Make(2, 1, 3);
-    Put(source, 0, 0, {10, 20, 30});
-    Put(source, 1, 0, {255, 255, 255});
+    PutPixel(source, 0, 0, {10, 20, 30});
+    PutPixel(source, 1, 0, {255, 255, 255});
     Image* mean = ImageToGrey(Backing() | 0, source, "g0.spill");
     Image* weighted = ImageToGrey(Backing() | 1, source, "g1.spill");
     ASSERT_NE(mean, nullptr);

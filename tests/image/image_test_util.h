@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,13 +39,16 @@ inline std::vector<uint8_t> PatternPixel(const Image* image, int x, int y) {
     return pixel;
 }
 
+inline void PutPixel(Image* image, int x, int y, const std::vector<uint8_t>& bytes) {
+    ASSERT_EQ(ImageWriteBytes(image, ImagePixelOffset(0, image, x, y), 1,
+                              static_cast<int>(bytes.size()), bytes.data()),
+              0);
+}
+
 inline void FillPattern(Image* image) {
     for (int y = 0; y < image->info.height; ++y) {
         for (int x = 0; x < image->info.width; ++x) {
-            const std::vector<uint8_t> pixel = PatternPixel(image, x, y);
-            ASSERT_EQ(ImageWriteBytes(image, ImagePixelOffset(0, image, x, y), 1,
-                                      static_cast<int>(pixel.size()), pixel.data()),
-                      0);
+            PutPixel(image, x, y, PatternPixel(image, x, y));
         }
     }
 }
@@ -107,11 +109,6 @@ inline uint32_t Le32(const std::string& bytes, size_t at) {
 inline uint16_t Le16(const std::string& bytes, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
                                  static_cast<uint8_t>(bytes[at + 1]) << 8);
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // A PNG file decoded by libpng's simplified reader, which shares no code with

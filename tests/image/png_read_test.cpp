@@ -442,10 +442,10 @@ TEST(PngConvertTest, BmpToPngAndBackKeepsThePixels) {
     ImageFree(back);
     ImageFree(original);
 
-    EXPECT_EQ(ImageConvertBmpToPng(0, "missing.bmp", "x.png"), -2);
-    EXPECT_EQ(ImageConvertPngToBmp(0, "in.bmp", "x.bmp"), -2);
-    EXPECT_EQ(ImageConvertBmpToPng(0, "in.bmp", "no/such/dir/x.png"), -3);
-    EXPECT_EQ(ImageConvertPngToBmp(0, "mid.png", "no/such/dir/x.bmp"), -3);
+    EXPECT_EQ(ImageConvertBmpToPng(0, "missing.bmp", "x.png"), IMAGE_CONVERT_ERR_READ);
+    EXPECT_EQ(ImageConvertPngToBmp(0, "in.bmp", "x.bmp"), IMAGE_CONVERT_ERR_READ);
+    EXPECT_EQ(ImageConvertBmpToPng(0, "in.bmp", "no/such/dir/x.png"), IMAGE_CONVERT_ERR_WRITE);
+    EXPECT_EQ(ImageConvertPngToBmp(0, "mid.png", "no/such/dir/x.bmp"), IMAGE_CONVERT_ERR_WRITE);
 }
 
 TEST(PngConvertTest, IndexedBmpBecomesAColourPng) {

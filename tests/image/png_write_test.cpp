@@ -12,10 +12,6 @@
 
 namespace {
 
-std::string FileBytes(const char* path) {
-    return ReadWholeFile(path).value_or("");
-}
-
 uint32_t Be32(const std::string& bytes, size_t at) {
     uint32_t value = 0;
     for (size_t i = 0; i < 4; ++i) {
@@ -132,28 +128,28 @@ TEST(PngWriteTest, FailuresGiveTheCodeOfTheirStage) {
     Image* image = ImageCreate(0, 64, 64, 3, 0, 0, nullptr);
     ASSERT_NE(image, nullptr);
     FillPattern(image);
-    EXPECT_EQ(ImageWritePng(0, "no/such/dir/x.png", image), -1);
+    EXPECT_EQ(ImageWritePng(0, "no/such/dir/x.png", image), IMAGE_PNG_ERR_OPEN);
 
     ASSERT_EQ(symlink("/dev/full", "full.png"), 0);
-    EXPECT_EQ(ImageWritePng(0, "full.png", image), -8);
+    EXPECT_EQ(ImageWritePng(0, "full.png", image), IMAGE_PNG_ERR_SIGNATURE);
     auto write = [image] { return ImageWritePng(0, "cut.png", image); };
-    EXPECT_EQ(WithFileSizeLimit(20, write), -8);
-    EXPECT_EQ(WithFileSizeLimit(200, write), -11);
+    EXPECT_EQ(WithFileSizeLimit(20, write), IMAGE_PNG_ERR_SIGNATURE);
+    EXPECT_EQ(WithFileSizeLimit(200, write), IMAGE_PNG_ERR_ROWS);
 
     MemFailAt(1);
-    EXPECT_EQ(ImageWritePng(0, "norow.png", image), -9);
+    EXPECT_EQ(ImageWritePng(0, "norow.png", image), IMAGE_PNG_ERR_ROW_BUFFER);
     MemFailAt(2);
-    EXPECT_EQ(ImageWritePng(0, "noline.png", image), -10);
+    EXPECT_EQ(ImageWritePng(0, "noline.png", image), IMAGE_PNG_ERR_LINE_BUFFER);
     MemFailAt(0);
 
     image->info.bitCount = 32;
-    EXPECT_EQ(ImageWritePng(0, "deep.png", image), -7);
+    EXPECT_EQ(ImageWritePng(0, "deep.png", image), IMAGE_PNG_ERR_HEADER);
     EXPECT_NE(access("deep.png", F_OK), 0);
     ImageFree(image);
 
     Image* wide = ImageCreate(0, 1000001, 1, 1, 0, 0, nullptr);
     ASSERT_NE(wide, nullptr);
-    EXPECT_EQ(ImageWritePng(0, "wide.png", wide), -7);
+    EXPECT_EQ(ImageWritePng(0, "wide.png", wide), IMAGE_PNG_ERR_HEADER);
     ImageFree(wide);
 }
 

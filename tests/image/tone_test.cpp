@@ -12,17 +12,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Operation = std::function<int(Image*)>;
 
-void Put(Image* image, int x, int y, const Bytes& bytes) {
-    ASSERT_EQ(ImageWriteBytes(image, ImagePixelOffset(0, image, x, y), 1,
-                              static_cast<int>(bytes.size()), bytes.data()),
-              0);
-}
-
 // A 1-channel Image of the 256 grey levels, 16 × 16.
 Image* Levels() {
     Image* image = ImageCreate(0, 16, 16, 1, 0, 0, nullptr);
     for (int v = 0; v < 256; ++v) {
-        Put(image, v % 16, v / 16, {static_cast<uint8_t>(v)});
+        PutPixel(image, v % 16, v / 16, {static_cast<uint8_t>(v)});
     }
     return image;
 }
@@ -35,10 +29,10 @@ int LevelAt(const Image* image, int v) {
 Image* Colours() {
     Image* image = ImageCreate(0, 23, 11, 3, 0, 0, nullptr);
     FillPattern(image);
-    Put(image, 0, 0, {0, 0, 0});
-    Put(image, 1, 0, {255, 255, 255});
-    Put(image, 2, 0, {0, 0, 255});
-    Put(image, 3, 0, {128, 128, 128});
+    PutPixel(image, 0, 0, {0, 0, 0});
+    PutPixel(image, 1, 0, {255, 255, 255});
+    PutPixel(image, 2, 0, {0, 0, 255});
+    PutPixel(image, 3, 0, {128, 128, 128});
     return image;
 }
 
@@ -84,7 +78,7 @@ TEST(ToneTest, ShiftAndScaleRules) {
     // Mode 1 per channel: blue at 25 halves (rounded), green at 100 goes
     // to 255, red at 75 goes half way to 255 (rounded).
     image = ImageCreate(0, 1, 1, 3, 0, 0, nullptr);
-    Put(image, 0, 0, {101, 7, 100});
+    PutPixel(image, 0, 0, {101, 7, 100});
     ASSERT_EQ(ImageAdjustChannels(1, image, 0, 0, 0, 0, 75, 100, 25), 0);
     EXPECT_EQ(PixelAt(image, 0, 0), (Bytes{51, 255, 178}));  // 50.5; 255; 100 + 77.5
     ImageFree(image);
@@ -139,8 +133,8 @@ TEST(ToneTest, MapLevelsLooksUpEachChannel) {
     // Blue 1 → 300 stores the low byte 44; a negative value gives 255; a
     // null red table with a count gives 255 everywhere.
     image = ImageCreate(0, 2, 1, 3, 0, 0, nullptr);
-    Put(image, 0, 0, {1, 1, 1});
-    Put(image, 1, 0, {9, 9, 9});
+    PutPixel(image, 0, 0, {1, 1, 1});
+    PutPixel(image, 1, 0, {9, 9, 9});
     const ToneEntry blue[] = {{2, 300}, {10, -1}};
     const ToneEntry green[] = {{5, 7}};
     ASSERT_EQ(ImageMapLevels(0, image, 0, 0, 0, 0, 3, 1, 2, nullptr, green, blue), 0);
@@ -151,8 +145,8 @@ TEST(ToneTest, MapLevelsLooksUpEachChannel) {
 
 TEST(ToneTest, GreyAndInversion) {
     Image* image = ImageCreate(0, 2, 1, 3, 0, 0, nullptr);
-    Put(image, 0, 0, {10, 20, 30});
-    Put(image, 1, 0, {0, 1, 1});
+    PutPixel(image, 0, 0, {10, 20, 30});
+    PutPixel(image, 1, 0, {0, 1, 1});
     ASSERT_EQ(ImageMakeGrey(1, image, 0, 0, 1, 1), 0);
     EXPECT_EQ(PixelAt(image, 0, 0), (Bytes{22, 22, 22}));
     EXPECT_EQ(PixelAt(image, 1, 0), (Bytes{0, 1, 1}));
@@ -166,9 +160,9 @@ TEST(ToneTest, GreyAndInversion) {
 
 TEST(ToneTest, HsvAdjustmentsChangeValueAndSaturation) {
     Image* image = ImageCreate(0, 3, 1, 3, 0, 0, nullptr);
-    Put(image, 0, 0, {0, 0, 100});  // dark red
-    Put(image, 1, 0, {50, 100, 200});
-    Put(image, 2, 0, {90, 90, 90});
+    PutPixel(image, 0, 0, {0, 0, 100});  // dark red
+    PutPixel(image, 1, 0, {50, 100, 200});
+    PutPixel(image, 2, 0, {90, 90, 90});
     // Value to 255 keeps hue and saturation.
     ASSERT_EQ(ImageAdjustTone(1, image, 0, 0, 1, 1, 100), 0);
     EXPECT_EQ(PixelAt(image, 0, 0), (Bytes{0, 0, 255}));

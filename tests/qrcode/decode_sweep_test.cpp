@@ -3,38 +3,10 @@
 // must read back by the symbol rules with the data codewords encoded.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "qrcode/qrcode.h"
 #include "tests/qrcode/qr_test_util.h"
 
 namespace {
-
-std::string Message(int mode, int length, std::mt19937& random) {
-    static const std::string kAlphanumeric = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ $%*+-./:";
-    std::string message;
-    while (static_cast<int>(message.size()) < length) {
-        switch (mode) {
-            case QR_MODE_NUMERIC:
-                message += static_cast<char>('0' + random() % 10);
-                break;
-            case QR_MODE_ALPHANUMERIC:
-                message += kAlphanumeric[random() % kAlphanumeric.size()];
-                break;
-            case QR_MODE_EIGHT_BIT:
-                message += static_cast<char>(1 + random() % 255);  // no NUL
-                break;
-            default: {  // Shift-JIS double-byte characters of both ranges
-                const int lead = random() % 2 == 0 ? 0x81 + random() % 31 : 0xE0 + random() % 11;
-                int trail = 0x40 + random() % 0xBD;
-                trail += trail == 0x7F ? 1 : 0;
-                message += static_cast<char>(lead);
-                message += static_cast<char>(trail);
-            }
-        }
-    }
-    return message.substr(0, static_cast<size_t>(length));
-}
 
 class DecodeSweepTest : public testing::TestWithParam<int> {};
 
@@ -49,7 +21,7 @@ TEST_P(DecodeSweepTest, EveryLevelDecodes) {
         const int lengths[3] = {capacity, capacity + 1, shortLength};
         const int length = lengths[step % 3];
         std::mt19937 random(static_cast<unsigned>(step));
-        const std::string message = Message(mode, length, random);
+        const std::string message = RandomMessage(random, mode, length);
         // Short messages let the encoder find the mode.
         const int requestedMode = length < capacity && mode != QR_MODE_EIGHT_BIT ? 0 : mode;
         int expectedLength = std::min(length, capacity);

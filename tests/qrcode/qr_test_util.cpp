@@ -120,6 +120,35 @@ std::string Bytes(std::initializer_list<int> values) {
     return bytes;
 }
 
+std::string RandomMessage(std::mt19937& random, int mode, int length) {
+    static constexpr char kAlphanumeric[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ $%*+-./:";
+    std::string message;
+    while (static_cast<int>(message.size()) < length) {
+        const uint32_t r = random();
+        switch (mode) {
+            case QR_MODE_NUMERIC:
+                message += static_cast<char>('0' + r % 10);
+                break;
+            case QR_MODE_ALPHANUMERIC:
+                message += kAlphanumeric[r % 45];
+                break;
+            case QR_MODE_EIGHT_BIT:
+                message += static_cast<char>(1 + r % 255);
+                break;
+            default: {
+                // Lead bytes of both Kanji ranges, trail bytes 0x40-0xFC but 0x7F.
+                const int lead = r % 2 == 0 ? 0x81 + (r >> 1) % 31 : 0xE0 + (r >> 1) % 11;
+                int trail = 0x40 + (r >> 8) % 188;
+                trail += trail >= 0x7F ? 1 : 0;
+                message += static_cast<char>(lead);
+                message += static_cast<char>(trail);
+            }
+        }
+    }
+    message.resize(static_cast<size_t>(length));
+    return message;
+}
+
 EncodedMatrix EncodeMatrix(Image* image, int mode, int version, int level, int maskPattern,
                            const std::string& message, uint32_t flags) {
     EncodedMatrix out;

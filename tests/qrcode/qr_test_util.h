@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -46,3 +47,8 @@ StandardReading ReadByStandard(const Image* image);
 std::vector<int> AlignmentCentres(int version);
 
 std::string Bytes(std::initializer_list<int> values);
+
+// length message bytes of one data mode (QR_MODE_NUMERIC to QR_MODE_KANJI:
+// Shift-JIS characters of both lead ranges, cut to length), drawn from random.
+// Byte messages hold no NUL. Golden digests depend on every byte drawn.
+std::string RandomMessage(std::mt19937& random, int mode, int length);

@@ -2,7 +2,8 @@
 // messages over every mode, version, level and mask choice, each recorded as
 // its parameters, the chosen version and mask, and hashes of the module
 // matrix and of the drawn pixels. Any change to the encoder or renderer that
-// alters a single module or pixel shows up here.
+// alters a single module or pixel shows up here. A second file keeps an 8-bit
+// digest of each module row, so that a failure can draw the rows that changed.
 //
 // To record the digests afresh (only when the output is meant to change):
 //   zem_tests --gtest_also_run_disabled_tests
@@ -23,7 +24,9 @@
 namespace {
 
 constexpr int kCases = 480;
+constexpr int kDrawnCases = 3;  // mismatches whose rows are drawn
 constexpr char kDigestFile[] = ZEM_TEST_SOURCE_DIR "/qrcode/data/symbol_digests.txt";
+constexpr char kRowDigestFile[] = ZEM_TEST_SOURCE_DIR "/qrcode/data/symbol_row_digests.txt";
 
 uint64_t Fnv1a(const uint8_t* bytes, size_t count, uint64_t hash = 14695981039346656037ull) {
     for (size_t i = 0; i < count; ++i) {
@@ -32,62 +35,13 @@ uint64_t Fnv1a(const uint8_t* bytes, size_t count, uint64_t hash = 1469598103934
     return hash;
 }
 
-// Message bytes of one data class (1 numeric to 4 Kanji), from a fixed
-// generator so that every run sees the same messages.
-std::string MakeMessage(std::mt19937& random, int dataClass, int length) {
-    static constexpr char kAlnum[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ $%*+-./:";
-    std::string message;
-    while (static_cast<int>(message.size()) < length) {
-        const uint32_t r = random();
-        switch (dataClass) {
-            case QR_MODE_NUMERIC:
-                message += static_cast<char>('0' + r % 10);
-                break;
-            case QR_MODE_ALPHANUMERIC:
-                message += kAlnum[r % 45];
-                break;
-            case QR_MODE_EIGHT_BIT:
-                message += static_cast<char>(1 + r % 255);
-                break;
-            default: {
-                // Lead bytes of both Kanji ranges, trail bytes 0x40-0xFC but 0x7F.
-                const int lead = r % 2 == 0 ? 0x81 + (r >> 1) % 31 : 0xE0 + (r >> 1) % 11;
-                int trail = 0x40 + (r >> 8) % 188;
-                trail += trail >= 0x7F ? 1 : 0;
-                message += static_cast<char>(lead);
-                message += static_cast<char>(trail);
-            }
-        }
-    }
-    message.resize(static_cast<size_t>(length));
-    return message;
-}
+struct CaseDigest {
+    std::string line;               // of the digest file
+    std::string rowDigests;         // two hex digits a module row, top row first
+    std::vector<std::string> rows;  // the module rows, '#' dark and '.' light
+};
 
-// The mask reference carried by the first copy of the format information.
-int MaskFromFormatInfo(const Image* image) {
-    const int n = image->moduleCount;
-    auto at = [&](int row, int column) { return image->modules[row * n + column]; };
-    int word = 0;
-    for (int i = 0; i < 15; ++i) {
-        int bit = 0;
-        if (i < 6) {
-            bit = at(i, 8);
-        } else if (i == 6) {
-            bit = at(7, 8);
-        } else if (i == 7) {
-            bit = at(8, 8);
-        } else if (i == 8) {
-            bit = at(8, 7);
-        } else {
-            bit = at(8, 14 - i);
-        }
-        word |= bit << i;
-    }
-    return ((word ^ 0x5412) >> 10) & 7;
-}
-
-// One digest line for case k.
-std::string DigestCase(int k) {
+CaseDigest DigestCase(int k) {
     std::mt19937 random(static_cast<uint32_t>(k) * 2654435761u + 1);
     const int requestedMode = k % 5;  // 0: automatic
     const int dataClass = requestedMode == 0 ? 1 + static_cast<int>(random() % 4) : requestedMode;
@@ -105,19 +59,31 @@ std::string DigestCase(int k) {
     int length =
         below + 1 + static_cast<int>(random() % static_cast<uint32_t>(capacity - below + 8));
     length = std::max(1, length);
-    const std::string message = MakeMessage(random, dataClass, length);
+    const std::string message = RandomMessage(random, dataClass, length);
 
     const int side = (4 * kQrMaxVersion + 17 + 8) * cell + 2;
     Image* image = ImageCreate(0, side, side, 3, 0, 0, nullptr);
     if (image == nullptr) {
-        return "no image";
+        return {"no image", "", {}};
     }
     image->cellSize = cell;
     const EncodedMatrix encoded =
         EncodeMatrix(image, requestedMode, requestedVersion, level, maskPattern, message, flags);
     const int n = image->moduleCount;
     const uint64_t matrixHash = Fnv1a(image->modules, static_cast<size_t>(n) * n);
-    const int mask = MaskFromFormatInfo(image);
+    const int mask = ReadByStandard(image).mask;
+    CaseDigest digest;
+    for (int row = 0; row < n; ++row) {
+        const uint8_t* modules = image->modules + static_cast<size_t>(row) * n;
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x",
+                      static_cast<unsigned>(Fnv1a(modules, static_cast<size_t>(n)) >> 56));
+        digest.rowDigests += hex;
+        std::string& text = digest.rows.emplace_back(static_cast<size_t>(n), '.');
+        for (int column = 0; column < n; ++column) {
+            text[static_cast<size_t>(column)] = modules[column] != 0 ? '#' : '.';
+        }
+    }
     const int drawn = DrawSymbol(flags, image, 0, 0);
     uint64_t pixelHash = 0;
     if (drawn > 0) {
@@ -137,43 +103,79 @@ std::string DigestCase(int k) {
                   encoded.mode, encoded.version, encoded.count, mask,
                   static_cast<unsigned long long>(matrixHash),
                   static_cast<unsigned long long>(pixelHash));
-    return std::string(line) + (drawn > 0 ? "" : " draw-failed");
+    digest.line = std::string(line) + (drawn > 0 ? "" : " draw-failed");
+    return digest;
 }
 
-std::string DigestAll() {
-    std::string all =
-        "# case mode version level maskPattern flags cell length messageHash | mode version "
-        "count mask matrixHash pixelHash\n";
+std::vector<CaseDigest> DigestAll() {
+    std::vector<CaseDigest> all;
     for (int k = 0; k < kCases; ++k) {
-        all += DigestCase(k) + "\n";
+        all.push_back(DigestCase(k));
     }
     return all;
 }
 
-TEST(SymbolGoldenTest, SymbolsMatchRecordedDigests) {
-    const auto recorded = ReadWholeFile(kDigestFile);
-    ASSERT_TRUE(recorded.has_value()) << kDigestFile;
-    std::istringstream expected(*recorded);
-    std::istringstream actual(DigestAll());
-    std::string want;
-    std::string got;
-    int mismatches = 0;
-    while (std::getline(expected, want)) {
-        ASSERT_TRUE(std::getline(actual, got)) << "fewer cases than recorded";
-        if (got != want && ++mismatches <= 10) {
-            ADD_FAILURE() << "recorded: " << want << "\nnow:      " << got;
+// A recorded file's lines, its comment lines left out.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] != '#') {
+            lines.push_back(line);
         }
     }
-    EXPECT_FALSE(std::getline(actual, got)) << "more cases than recorded";
+    return lines;
+}
+
+// The module rows, as they are now, whose digest differs from the recorded
+// one; every row when the symbol's size changed.
+std::string ChangedRows(const CaseDigest& now, const std::string& recordedLine) {
+    const std::string recorded = recordedLine.substr(recordedLine.find(' ') + 1);
+    const bool resized = recorded.size() != now.rowDigests.size();
+    std::string drawing = resized ? "size changed; the whole symbol now:"
+                                  : "module rows that changed, as they are now:";
+    for (size_t row = 0; row < now.rows.size(); ++row) {
+        if (resized || recorded.compare(2 * row, 2, now.rowDigests, 2 * row, 2) != 0) {
+            char label[24];
+            std::snprintf(label, sizeof label, "%4zu ", row);
+            drawing += "\n" + (label + now.rows[row]);
+        }
+    }
+    return drawing.back() == ':' ? drawing + " none" : drawing;
+}
+
+TEST(SymbolGoldenTest, SymbolsMatchRecordedDigests) {
+    const auto recorded = ReadWholeFile(kDigestFile);
+    const auto recordedRows = ReadWholeFile(kRowDigestFile);
+    ASSERT_TRUE(recorded.has_value()) << kDigestFile;
+    ASSERT_TRUE(recordedRows.has_value()) << kRowDigestFile;
+    const std::vector<std::string> want = Lines(*recorded);
+    const std::vector<std::string> wantRows = Lines(*recordedRows);
+    ASSERT_EQ(want.size(), static_cast<size_t>(kCases));
+    ASSERT_EQ(wantRows.size(), static_cast<size_t>(kCases));
+    const std::vector<CaseDigest> got = DigestAll();
+    int mismatches = 0;
+    for (int k = 0; k < kCases; ++k) {
+        if (got[k].line == want[k] || ++mismatches > 10) {
+            continue;
+        }
+        ADD_FAILURE() << "recorded: " << want[k] << "\nnow:      " << got[k].line << "\n"
+                      << (mismatches <= kDrawnCases ? ChangedRows(got[k], wantRows[k]) : "");
+    }
     EXPECT_EQ(mismatches, 0);
 }
 
 TEST(SymbolGoldenTest, DISABLED_Record) {
-    std::FILE* file = std::fopen(kDigestFile, "wb");
-    ASSERT_NE(file, nullptr);
-    const std::string all = DigestAll();
-    EXPECT_EQ(std::fwrite(all.data(), 1, all.size(), file), all.size());
-    EXPECT_EQ(std::fclose(file), 0);
+    std::string digests =
+        "# case mode version level maskPattern flags cell length messageHash | mode version "
+        "count mask matrixHash pixelHash\n";
+    std::string rowDigests = "# case, then 8 bits of each module row's hash, top row first\n";
+    for (const CaseDigest& digest : DigestAll()) {
+        digests += digest.line + "\n";
+        rowDigests += digest.line.substr(0, digest.line.find(' ')) + " " + digest.rowDigests + "\n";
+    }
+    EXPECT_TRUE(WriteFile(kDigestFile, digests)) << kDigestFile;
+    EXPECT_TRUE(WriteFile(kRowDigestFile, rowDigests)) << kRowDigestFile;
 }
 
 }  // namespace

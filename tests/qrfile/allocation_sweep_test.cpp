@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "image/image.h"
+#include "qrcode/qrcode.h"
 #include "qrfile/qrfile.h"
 #include "tests/support/test_support.h"
 
@@ -38,9 +40,12 @@ TEST(AllocationSweepTest, EveryQrPathAllocationFailsWithItsStageCode) {
     // module planes, picture, the row buffers of the four bands of the quiet
     // zone, then the writer's own buffers. The crop of the consumed work
     // Image happens in place and needs no memory.
-    const std::vector<int> common = {0, -4, -21, -22, -31, -32, -32, -32, -32};
+    const std::vector<int> common = {
+        ZEMQR_OK,    ZEMQR_ERR_IMAGE, QR_ERR_MODULES, QR_ERR_MODULE_KINDS, QR_ERR_PICTURE,
+        QR_ERR_FILL, QR_ERR_FILL,     QR_ERR_FILL,    QR_ERR_FILL};
     std::vector<int> png = common;
-    png.insert(png.end(), {-69, -70});
+    png.insert(png.end(), {ZEMQR_PNG_WRITER_OFFSET + IMAGE_PNG_ERR_ROW_BUFFER,
+                           ZEMQR_PNG_WRITER_OFFSET + IMAGE_PNG_ERR_LINE_BUFFER});
     long allocations = 0;
     EXPECT_EQ(SweepQrPath("out.png", 3, &allocations), png);
     EXPECT_EQ(allocations, 11);

@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "image/image.h"
@@ -25,10 +24,6 @@ int Make(const char* outputName, uint32_t flags, const char* message) {
     return ZEMQRFile(flags, name, 0, 0, 1, 0, 2, 0, 0, message);
 }
 
-void WriteText(const char* path, const char* text) {
-    std::ofstream(path) << text;
-}
-
 struct Failure {
     const char* output;
     uint32_t flags;
@@ -42,21 +37,29 @@ TEST(IoFailureTest, EachFailingFileGivesItsCodeAndNothingStaysOpen) {
     std::filesystem::create_symlink("/dev/full", "full.png");
     std::filesystem::create_symlink("/dev/full", "full.bmp");
     std::filesystem::create_directory("folder");
-    WriteText("plain.txt", "not a directory");
-    WriteText("message.txt", "HELLO");
+    WriteFile("plain.txt", "not a directory");
+    WriteFile("message.txt", "HELLO");
     const Failure failures[] = {
         // Nothing of a full disk shows before the first flush: the PNG
         // signature and header, the BMP file header.
-        {"full.png", 0, "FULL", -68, ".png file store error [-68]\n"},
-        {"full.bmp", 0, "FULL", -82, ".bmp file store error [-82]\n"},
-        {"missing/out.png", 0, "HELLO", -61, ".png file store error [-61]\n"},
-        {"plain.txt/out.bmp", 0, "HELLO", -81, ".bmp file store error [-81]\n"},
+        {"full.png", 0, "FULL", ZEMQR_PNG_WRITER_OFFSET + IMAGE_PNG_ERR_SIGNATURE,
+         ".png file store error [-68]\n"},
+        {"full.bmp", 0, "FULL", ZEMQR_BMP_WRITER_OFFSET + IMAGE_BMP_ERR_FILE_HEADER,
+         ".bmp file store error [-82]\n"},
+        {"missing/out.png", 0, "HELLO", ZEMQR_PNG_WRITER_OFFSET + IMAGE_PNG_ERR_OPEN,
+         ".png file store error [-61]\n"},
+        {"plain.txt/out.bmp", 0, "HELLO", ZEMQR_BMP_WRITER_OFFSET + IMAGE_BMP_ERR_OPEN,
+         ".bmp file store error [-81]\n"},
         {"folder", 0, "HELLO", 0, ""},  // becomes folder.png beside it
-        {"out.png", IMAGEFLAG_MESSAGE_FILE, "folder", -3, "Message file read error\n"},
+        {"out.png", IMAGEFLAG_MESSAGE_FILE, "folder", ZEMQR_ERR_FILE_READ,
+         "Message file read error\n"},
         // Opens, but no byte of it can be read.
-        {"out.png", IMAGEFLAG_MESSAGE_FILE, "/proc/self/mem", -3, "Message file read error\n"},
-        {"out.png", IMAGEFLAG_MESSAGE_FILE, "missing.txt", -2, "Message file not found\n"},
-        {"out.png", IMAGEFLAG_MESSAGE_FILE, "plain.txt/x", -2, "Message file not found\n"},
+        {"out.png", IMAGEFLAG_MESSAGE_FILE, "/proc/self/mem", ZEMQR_ERR_FILE_READ,
+         "Message file read error\n"},
+        {"out.png", IMAGEFLAG_MESSAGE_FILE, "missing.txt", ZEMQR_ERR_FILE_OPEN,
+         "Message file not found\n"},
+        {"out.png", IMAGEFLAG_MESSAGE_FILE, "plain.txt/x", ZEMQR_ERR_FILE_OPEN,
+         "Message file not found\n"},
     };
     const int descriptors = OpenDescriptors();
     for (const Failure& f : failures) {
@@ -82,10 +85,10 @@ TEST(IoFailureTest, EachFailingFileGivesItsCodeAndNothingStaysOpen) {
 
 TEST(IoFailureTest, UnreadableMessageFileIsNotFoundUnlessWeAreRoot) {
     ScratchDir scratch;
-    WriteText("secret.txt", "HELLO");
+    WriteFile("secret.txt", "HELLO");
     chmod("secret.txt", 0);
     // Permission bits do not stop root; the other cases above need none.
-    const int expected = geteuid() == 0 ? 0 : -2;
+    const int expected = geteuid() == 0 ? ZEMQR_OK : ZEMQR_ERR_FILE_OPEN;
     EXPECT_EQ(Make("out.png", IMAGEFLAG_MESSAGE_FILE, "secret.txt"), expected);
 }
 

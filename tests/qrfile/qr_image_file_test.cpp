@@ -36,10 +36,6 @@ int Make(const Request& r, std::string& name, const char* message) {
     return result;
 }
 
-std::string FileBytes(const std::string& name) {
-    return ReadWholeFile(name).value_or("");
-}
-
 TEST(QrImageFileTest, OutputNameChoosesTheFormat) {
     ScratchDir scratch;
     const struct {

@@ -50,8 +50,10 @@ TEST(SharedLibraryTest, BothExportsMatchTheConsoleProgram) {
     EXPECT_EQ(DecodeQrFileWithZbar("code.png"), "Shared \x93\xFA\x96\x7B 42");
 
     char missing[16] = "m.bmp";
-    EXPECT_EQ(stdExport(IMAGEFLAG_MESSAGE_FILE, missing, 0, 0, 1, 0, 1, 0, 0, "none.txt"), -2);
-    EXPECT_EQ(cExport(IMAGEFLAG_MESSAGE_FILE, missing, 0, 0, 1, 0, 1, 0, 0, "none.txt"), -2);
+    EXPECT_EQ(stdExport(IMAGEFLAG_MESSAGE_FILE, missing, 0, 0, 1, 0, 1, 0, 0, "none.txt"),
+              ZEMQR_ERR_FILE_OPEN);
+    EXPECT_EQ(cExport(IMAGEFLAG_MESSAGE_FILE, missing, 0, 0, 1, 0, 1, 0, 0, "none.txt"),
+              ZEMQR_ERR_FILE_OPEN);
 }
 
 }  // namespace

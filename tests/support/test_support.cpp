@@ -94,3 +94,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     buffer << in.rdbuf();
     return buffer.str();
 }
+
+std::string FileBytes(const std::string& path) {
+    return ReadWholeFile(path).value_or("");
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return out.good();
+}

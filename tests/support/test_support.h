@@ -31,3 +31,7 @@ std::optional<std::string> DecodeQrFileWithZbar(const std::string& path);
 
 // Reads a whole file; nullopt when it cannot be opened.
 std::optional<std::string> ReadWholeFile(const std::string& path);
+// The same, empty when the file cannot be opened.
+std::string FileBytes(const std::string& path);
+// Makes the file hold exactly bytes; false when it cannot be written.
+bool WriteFile(const std::string& path, const std::string& bytes);
