@@ -68,8 +68,16 @@ struct VersionParams {
 };
 static_assert(sizeof(VersionParams) == 36 * sizeof(int32_t));
 
-// One record per version, version 1 first.
-extern const VersionParams VersionParamTable[kQrMaxVersion];
+// One record per version, version 1 first; built by the compiler from the
+// block counts and error correction codewords per block of each version
+// and level, and from the geometry of the symbol.
+extern const std::array<VersionParams, kQrMaxVersion> VersionParamTable;
+
+// Alignment centres a record holds: none for version 1, the one centre for
+// versions 2 to 6, from version 7 on the whole row of coordinates.
+constexpr int AlignmentCentreCount(int version) {
+    return version == 1 ? 0 : (version < 7 ? 1 : version / 7 + 2);
+}
 
 // The nine alphanumeric characters besides digits and capitals, valued 36-44.
 constexpr char AlnumSymbols[] = " $%*+-./:";

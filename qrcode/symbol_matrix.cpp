@@ -58,10 +58,7 @@ void PlaceTimingPatterns(Image* image) {
 
 void PlaceAlignmentPatterns(Image* image, int version) {
     const int32_t* centres = VersionParamTable[version - 1].alignment;
-    int count = 0;
-    while (count < 7 && centres[count] > 0) {
-        ++count;
-    }
+    const int count = AlignmentCentreCount(version);
     const int last = count - 1;
     for (int a = 0; a < count; ++a) {
         for (int b = 0; b < count; ++b) {
