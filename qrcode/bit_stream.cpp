@@ -120,14 +120,9 @@ int PutEightBit(uint8_t* buffer, int position, const uint8_t* data, int count) {
 
 int PutKanji(uint8_t* buffer, int position, const uint8_t* data, int count) {
     for (int i = 0; i + 1 < count; i += 2) {
-        int code = data[i] << 8 | data[i + 1];
-        if (code >= 0x8140 && code <= 0x9FFC) {
-            code -= 0x8140;
-        } else if (code >= 0xE040 && code <= 0xEBBF) {
-            code -= 0xC140;
-        } else {
-            code = 0;
-        }
+        const int pair = data[i] << 8 | data[i + 1];
+        const int offset = KanjiOffset(pair);
+        const int code = offset >= 0 ? pair - offset : 0;
         position = PutValue(buffer, position, (code >> 8) * 0xC0 + (code & 0xFF), 13);
     }
     return position;

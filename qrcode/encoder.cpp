@@ -25,9 +25,7 @@ bool IsAlphanumericLetterOrSymbol(uint8_t byte) {
 // mode packs a code into 13 bits assuming a trail byte of 0x40 or more; a
 // lower one borrows from the lead byte and comes back as another character.
 bool IsKanjiPair(uint8_t lead, uint8_t trail) {
-    const int code = lead << 8 | trail;
-    const bool inRange = (code >= 0x8140 && code <= 0x9FFC) || (code >= 0xE040 && code <= 0xEBBF);
-    return inRange && trail >= 0x40;
+    return KanjiOffset(lead << 8 | trail) >= 0 && trail >= 0x40;
 }
 
 bool IsShiftJisLeadByte(uint8_t byte) {

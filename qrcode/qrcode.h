@@ -82,6 +82,18 @@ constexpr int AlignmentCentreCount(int version) {
 // The nine alphanumeric characters besides digits and capitals, valued 36-44.
 constexpr char AlnumSymbols[] = " $%*+-./:";
 
+// Kanji mode carries the Shift-JIS codes of two ranges, each packed into 13
+// bits after taking off its offset. The offset of code's range, or -1.
+constexpr int KanjiOffset(int code) {
+    if (code >= 0x8140 && code <= 0x9FFC) {
+        return 0x8140;
+    }
+    if (code >= 0xE040 && code <= 0xEBBF) {
+        return 0xC140;
+    }
+    return -1;
+}
+
 // Process-wide: -1 until the first QRCode call, then 1 on a little-endian
 // host, 0 otherwise.
 extern std::atomic<int> HostLittleEndian;
