@@ -2,6 +2,7 @@
 // stream to drawn symbol.
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -91,6 +92,8 @@ int SelectVersion(const Image* image, int mode, int version, int level, const ui
 }
 
 int EncodeSymbol(Image* image, int mode, int version, int level, const uint8_t* data, int count) {
+    assert(mode >= QR_MODE_NUMERIC && mode <= QR_MODE_KANJI);
+    assert(version >= 1 && version <= kQrMaxVersion && level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     uint8_t dataCodewords[kCodewordBufferSize] = {};
     uint8_t ecCodewords[kCodewordBufferSize] = {};
     int position = PutModeIndicator(dataCodewords, 0, mode);

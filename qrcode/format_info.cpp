@@ -1,6 +1,7 @@
 // Format and version information: their BCH codewords and the modules that
 // carry them.
 #include <bit>
+#include <cassert>
 
 #include "qrcode/qrcode.h"
 
@@ -38,11 +39,13 @@ void SetInfoBit(Image* image, int row, int column, bool dark, bool keepKind) {
 }  // namespace
 
 int FormatInfoWord(int mask, int level) {
+    assert(mask >= 0 && mask < kMaskCount && level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     return BchCodeword(kFormatLevelBits[level - 1] << 3 | mask, kFormatGenerator, 10) ^
            kFormatXorMask;
 }
 
 void FormatInfoModules(int n, int bit, int rows[2], int columns[2]) {
+    assert(bit >= 0 && bit < kFormatBits);
     // First copy, around the top-left finder, skipping the timing row and column.
     if (bit < 6) {
         rows[0] = bit;
@@ -82,6 +85,7 @@ void PutFormatInfo(Image* image, int mask, int level) {
 }
 
 void PutVersionInfo(Image* image, int version) {
+    assert(version >= 1 && version <= kQrMaxVersion);
     if (version < 7) {
         return;
     }

@@ -11,6 +11,7 @@
 #include <cpuid.h>
 
 #include <bit>
+#include <cassert>
 #include <cstdlib>
 
 #include "qrcode/qrcode.h"
@@ -365,6 +366,7 @@ int ScoreMask(const SplitLine* split, int n, int mask, int level, Line* lines) {
 
 int MaskPenalty(const Image* image) {
     const int n = image->moduleCount;
+    assert(n >= 1 && n <= kQrMaxModules);
     Line lines[2 * kQrMaxModules];
     for (int k = 0; k < 2 * n; ++k) {
         lines[k] = Line{};
@@ -383,6 +385,7 @@ int MaskPenalty(const Image* image) {
 }
 
 void ScoreMasks(const Image* image, int level, int scores[kMaskCount]) {
+    assert(image->moduleCount >= 1 && image->moduleCount <= kQrMaxModules);
     SplitLine split[2 * kQrMaxModules];
     Split(image, split);
     Line lines[2 * kQrMaxModules];

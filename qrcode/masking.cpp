@@ -1,4 +1,5 @@
 // Data masks: choosing the one with the lowest penalty, and applying one.
+#include <cassert>
 #include <cstdio>
 
 #include "qrcode/qrcode.h"
@@ -51,6 +52,7 @@ int SelectMask(const Image* image, int level) {
 }
 
 void ApplyMask(Image* image, int mask) {
+    assert(mask >= 0 && mask < kMaskCount);
     const int n = image->moduleCount;
     for (int i = 0; i < n; ++i) {
         const auto& pattern = kMaskTable[mask][i % kMaskRowPeriod];

@@ -1,6 +1,7 @@
 // The module matrix, and BuildSymbol, which runs the symbol stage: function
 // patterns and reserved areas, codeword placement, the mask, and the format
 // and version information.
+#include <cassert>
 #include <cstring>
 
 #include "diag/memory.h"
@@ -145,6 +146,7 @@ void PlaceCodewords(Image* image, const uint8_t* dataCodewords, int dataCount,
         }
         upward = !upward;
     }
+    assert(byte == total);  // more codewords than the version holds would be lost
 }
 
 // Both planes, n × n and zeroed: every module light and free.
@@ -186,6 +188,7 @@ void FreeSymbolMatrix(Image* image) {
 
 int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
                 const uint8_t* ecCodewords, int ecCount, int /*mode*/, int version, int level) {
+    assert(version >= 1 && version <= kQrMaxVersion && level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     const int allocated = AllocateMatrix(image, 4 * version + 17);
     if (allocated < 0) {
         return allocated;

@@ -1,6 +1,7 @@
 // Per-version symbol parameters: block structure, alignment pattern centres,
 // codeword totals and data capacities. The table is built by the compiler
 // from two small tables and the geometry of the symbol.
+#include <cassert>
 
 #include "qrcode/qrcode.h"
 
@@ -178,15 +179,19 @@ static_assert([] {
 }  // namespace
 
 int CharCountBits(int mode, int version) {
+    assert(mode >= QR_MODE_NUMERIC && mode <= QR_MODE_KANJI);
+    assert(version >= 1 && version <= kQrMaxVersion);
     const int range = version <= 9 ? 0 : (version <= 26 ? 1 : 2);
     return kCharCountBits[mode - 1][range];
 }
 
 int TotalCodewords(int version) {
+    assert(version >= 1 && version <= kQrMaxVersion);
     return VersionParamTable[version - 1].total;
 }
 
 int DataCapacity(int mode, int version, int level) {
+    assert(level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     const int dataCodewords =
         TotalCodewords(version) - VersionParamTable[version - 1].ecTotal[level - 1];
     const int bits = dataCodewords * 8 - kModeIndicatorBits - CharCountBits(mode, version);
