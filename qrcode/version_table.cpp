@@ -72,9 +72,9 @@ constexpr VersionParams MakeVersionParams(int version) {
     VersionParams params{};
     // 6, then evenly spaced back from the far centre 4 × version + 10 by an
     // even step (26 for version 32, the one exception); versions 2 to 6 keep
-    // only the far one.
+    // only the far one of their two.
     const int count = AlignmentCentreCount(version);
-    const int grid = version / 7 + 2;
+    const int grid = version < 7 ? 2 : count;
     const int step = version == 32 ? 26 : (4 * version + 2 * grid + 1) / (2 * grid - 2) * 2;
     for (int slot = 0; slot < count; ++slot) {
         const int index = slot + grid - count;
