@@ -1,6 +1,7 @@
 // The data bit stream: mode indicator, character count, the message in its
 // mode, terminator and pad codewords.
 #include <bit>
+#include <cassert>
 #include <cstring>
 
 #include "qrcode/qrcode.h"
@@ -83,6 +84,7 @@ void PutBits(uint8_t* destination, int destinationPosition, const uint8_t* sourc
 }
 
 int PutModeIndicator(uint8_t* buffer, int position, int mode) {
+    assert(mode >= QR_MODE_NUMERIC && mode <= QR_MODE_KANJI);
     PutBits(buffer, position, &kModeIndicators[mode - 1], 4, 4);
     return position + 4;
 }
@@ -120,14 +122,9 @@ int PutEightBit(uint8_t* buffer, int position, const uint8_t* data, int count) {
 
 int PutKanji(uint8_t* buffer, int position, const uint8_t* data, int count) {
     for (int i = 0; i + 1 < count; i += 2) {
-        int code = data[i] << 8 | data[i + 1];
-        if (code >= 0x8140 && code <= 0x9FFC) {
-            code -= 0x8140;
-        } else if (code >= 0xE040 && code <= 0xEBBF) {
-            code -= 0xC140;
-        } else {
-            code = 0;
-        }
+        const int pair = data[i] << 8 | data[i + 1];
+        const int offset = KanjiOffset(pair);
+        const int code = offset >= 0 ? pair - offset : 0;
         position = PutValue(buffer, position, (code >> 8) * 0xC0 + (code & 0xFF), 13);
     }
     return position;
@@ -149,8 +146,10 @@ int PutData(uint8_t* buffer, int position, int mode, int version, int level, con
             position = PutEightBit(buffer, position, data, count);
             break;
     }
+    assert(level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     const int dataCodewords =
         TotalCodewords(version) - VersionParamTable[version - 1].ecTotal[level - 1];
+    assert(position <= dataCodewords * 8);  // the count was cut to the capacity
     // Terminator and the bits up to the byte boundary are already zero; a
     // terminator that does not fit is cut short.
     int pad = 0;

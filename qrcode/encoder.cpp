@@ -2,6 +2,7 @@
 // stream to drawn symbol.
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -25,9 +26,7 @@ bool IsAlphanumericLetterOrSymbol(uint8_t byte) {
 // mode packs a code into 13 bits assuming a trail byte of 0x40 or more; a
 // lower one borrows from the lead byte and comes back as another character.
 bool IsKanjiPair(uint8_t lead, uint8_t trail) {
-    const int code = lead << 8 | trail;
-    const bool inRange = (code >= 0x8140 && code <= 0x9FFC) || (code >= 0xE040 && code <= 0xEBBF);
-    return inRange && trail >= 0x40;
+    return KanjiOffset(lead << 8 | trail) >= 0 && trail >= 0x40;
 }
 
 bool IsShiftJisLeadByte(uint8_t byte) {
@@ -93,6 +92,8 @@ int SelectVersion(const Image* image, int mode, int version, int level, const ui
 }
 
 int EncodeSymbol(Image* image, int mode, int version, int level, const uint8_t* data, int count) {
+    assert(mode >= QR_MODE_NUMERIC && mode <= QR_MODE_KANJI);
+    assert(version >= 1 && version <= kQrMaxVersion && level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     uint8_t dataCodewords[kCodewordBufferSize] = {};
     uint8_t ecCodewords[kCodewordBufferSize] = {};
     int position = PutModeIndicator(dataCodewords, 0, mode);

@@ -11,11 +11,20 @@
 #include <cpuid.h>
 
 #include <bit>
+#include <cassert>
 #include <cstdlib>
 
 #include "qrcode/qrcode.h"
 
 namespace {
+
+// Penalty weights: N1 for a run of five equal modules (one more for each
+// further module), N2 for a 2 × 2 block, N3 for a finder-like pattern, N4
+// for each full 5 % by which the dark share strays from half.
+constexpr int kPenaltyN1 = 3;
+constexpr int kPenaltyN2 = 3;
+constexpr int kPenaltyN3 = 40;
+constexpr int kPenaltyN4 = 10;
 
 constexpr int kLineWords = 3;
 constexpr int kLineOffset = 4;
@@ -181,10 +190,10 @@ LineBounds Bounds(int n) {
             BitRange(kLineOffset, kLineOffset + 1), BitRange(0, n >= 7 ? n - 6 : 0)};
 }
 
-// Runs of L >= 5 equal modules add L - 2: one for each window of five equal
-// modules (L - 4) and two for each run start. Finder-like patterns add 40:
-// light four, dark-light-dark-dark-dark-light-dark, light four, where bit j
-// of the match stands for the pattern's first dark module at module j.
+// Runs of L >= 5 equal modules add N1 + L - 5: one for each window of five
+// equal modules (L - 4) and N1 - 1 for each run start. Finder-like patterns
+// add N3: light four, dark-light-dark-dark-dark-light-dark, light four, where
+// bit j of the match stands for the pattern's first dark module at module j.
 template <int W, bool kInstruction>
 [[gnu::always_inline]] inline int LinePenalty(const Line& line, const LineBounds& bounds) {
     const Line next1 = Down<W>(line, 1);
@@ -203,7 +212,8 @@ template <int W, bool kInstruction>
     const Line finderCore = And<W>(core, Down<W>(line, 6));
     const Line match = AndNot<W>(AndNot<W>(And<W>(bounds.finders, Down<W>(finderCore, 4)), anyDark),
                                  Down<W>(anyDark, 11));
-    return Count<W, kInstruction>(five) + 2 * CountFew<W>(starts) + 40 * CountFew<W>(match);
+    return Count<W, kInstruction>(five) + (kPenaltyN1 - 1) * CountFew<W>(starts) +
+           kPenaltyN3 * CountFew<W>(match);
 }
 
 // 2 × 2 squares of equal modules whose top-left module is in `upper`.
@@ -212,7 +222,8 @@ template <int W, bool kInstruction>
                                                const LineBounds& bounds) {
     const Line vertical = Same<W>(upper, lower, bounds.modules);
     const Line horizontal = Same<W>(upper, Down<W>(upper, 1), bounds.pairs);
-    return 3 * Count<W, kInstruction>(And<W>(And<W>(vertical, Down<W>(vertical, 1)), horizontal));
+    return kPenaltyN2 *
+           Count<W, kInstruction>(And<W>(And<W>(vertical, Down<W>(vertical, 1)), horizontal));
 }
 
 template <int W, bool kInstruction>
@@ -229,7 +240,7 @@ template <int W, bool kInstruction>
         }
     }
     const int percent = 100 * dark / (n * n);
-    return score + 10 * (std::abs(50 - percent) / 5);
+    return score + kPenaltyN4 * (std::abs(50 - percent) / 5);
 }
 
 // A line reaches to bit n + 7 (the light modules after a pattern at the
@@ -355,6 +366,7 @@ int ScoreMask(const SplitLine* split, int n, int mask, int level, Line* lines) {
 
 int MaskPenalty(const Image* image) {
     const int n = image->moduleCount;
+    assert(n >= 1 && n <= kQrMaxModules);
     Line lines[2 * kQrMaxModules];
     for (int k = 0; k < 2 * n; ++k) {
         lines[k] = Line{};
@@ -373,6 +385,7 @@ int MaskPenalty(const Image* image) {
 }
 
 void ScoreMasks(const Image* image, int level, int scores[kMaskCount]) {
+    assert(image->moduleCount >= 1 && image->moduleCount <= kQrMaxModules);
     SplitLine split[2 * kQrMaxModules];
     Split(image, split);
     Line lines[2 * kQrMaxModules];

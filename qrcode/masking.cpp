@@ -1,4 +1,5 @@
-// Data masks: applying one, and choosing the one with the lowest penalty.
+// Data masks: choosing the one with the lowest penalty, and applying one.
+#include <cassert>
 #include <cstdio>
 
 #include "qrcode/qrcode.h"
@@ -23,24 +24,7 @@ constexpr auto kMaskTable = MakeMaskTable();
 
 }  // namespace
 
-void ApplyMask(Image* image, int mask) {
-    const int n = image->moduleCount;
-    for (int i = 0; i < n; ++i) {
-        const auto& pattern = kMaskTable[mask][i % kMaskRowPeriod];
-        uint8_t* modules = image->modules + i * n;
-        const uint8_t* kinds = image->moduleKinds + i * n;
-        for (int j = 0, phase = 0; j < n;
-             ++j, phase = phase + 1 == kMaskColumnPeriod ? 0 : phase + 1) {
-            const uint8_t kind = kinds[j];
-            if (kind == KIND_DATA_DARK || kind == KIND_DATA_LIGHT) {
-                modules[j] =
-                    static_cast<uint8_t>((kind == KIND_DATA_DARK ? 1 : 0) ^ pattern[phase]);
-            }
-        }
-    }
-}
-
-void SelectMask(Image* image, int level) {
+int SelectMask(const Image* image, int level) {
     const bool verbose = (image->flags & IMAGEFLAG_VERBOSE) != 0;
     int chosen = -1;
     if (image->maskPattern >= 1 && image->maskPattern <= kMaskCount) {
@@ -64,6 +48,23 @@ void SelectMask(Image* image, int level) {
             }
         }
     }
-    ApplyMask(image, chosen);
-    PutFormatInfo(image, chosen, level);
+    return chosen;
+}
+
+void ApplyMask(Image* image, int mask) {
+    assert(mask >= 0 && mask < kMaskCount);
+    const int n = image->moduleCount;
+    for (int i = 0; i < n; ++i) {
+        const auto& pattern = kMaskTable[mask][i % kMaskRowPeriod];
+        uint8_t* modules = image->modules + i * n;
+        const uint8_t* kinds = image->moduleKinds + i * n;
+        for (int j = 0, phase = 0; j < n;
+             ++j, phase = phase + 1 == kMaskColumnPeriod ? 0 : phase + 1) {
+            const uint8_t kind = kinds[j];
+            if (kind == KIND_DATA_DARK || kind == KIND_DATA_LIGHT) {
+                modules[j] =
+                    static_cast<uint8_t>((kind == KIND_DATA_DARK ? 1 : 0) ^ pattern[phase]);
+            }
+        }
+    }
 }

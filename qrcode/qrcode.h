@@ -68,11 +68,31 @@ struct VersionParams {
 };
 static_assert(sizeof(VersionParams) == 36 * sizeof(int32_t));
 
-// One record per version, version 1 first.
-extern const VersionParams VersionParamTable[kQrMaxVersion];
+// One record per version, version 1 first; built by the compiler from the
+// block counts and error correction codewords per block of each version
+// and level, and from the geometry of the symbol.
+extern const std::array<VersionParams, kQrMaxVersion> VersionParamTable;
+
+// Alignment centres a record holds: none for version 1, the one centre for
+// versions 2 to 6, from version 7 on the whole row of coordinates.
+constexpr int AlignmentCentreCount(int version) {
+    return version == 1 ? 0 : (version < 7 ? 1 : version / 7 + 2);
+}
 
 // The nine alphanumeric characters besides digits and capitals, valued 36-44.
 constexpr char AlnumSymbols[] = " $%*+-./:";
+
+// Kanji mode carries the Shift-JIS codes of two ranges, each packed into 13
+// bits after taking off its offset. The offset of code's range, or -1.
+constexpr int KanjiOffset(int code) {
+    if (code >= 0x8140 && code <= 0x9FFC) {
+        return 0x8140;
+    }
+    if (code >= 0xE040 && code <= 0xEBBF) {
+        return 0xC140;
+    }
+    return -1;
+}
 
 // Process-wide: -1 until the first QRCode call, then 1 on a little-endian
 // host, 0 otherwise.
@@ -141,22 +161,14 @@ constexpr uint8_t KIND_FUNCTION_LIGHT = 2;  // light function module or reserved
 constexpr uint8_t KIND_DATA_DARK = 3;       // carries a 1 bit before masking
 constexpr uint8_t KIND_DATA_LIGHT = 4;      // carries a 0 bit before masking
 
-// Lays out the symbol in image->modules/moduleKinds (allocated here), chooses
-// and applies the mask and writes format and version information. 0, or -21
-// / -22 with nothing left allocated.
+// The symbol stage: allocates image->modules/moduleKinds, places the
+// function patterns and reserves the information areas, places the
+// codewords, chooses and applies the mask, and writes the format and version
+// information. 0, or -21 / -22 with nothing left allocated.
 int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
                 const uint8_t* ecCodewords, int ecCount, int mode, int version, int level);
 // Releases both module planes and clears their fields.
 void FreeSymbolMatrix(Image* image);
-// Both copies of the 15-bit format information for a mask reference (0-7).
-void PutFormatInfo(Image* image, int mask, int level);
-// The 15-bit format information word for a mask reference and level.
-int FormatInfoWord(int mask, int level);
-// Where bit `bit` (0 = least significant) of the format information goes in
-// a symbol of n modules: (rows[0], columns[0]) and (rows[1], columns[1]).
-void FormatInfoModules(int n, int bit, int rows[2], int columns[2]);
-// Both copies of the 18-bit version information; nothing below version 7.
-void PutVersionInfo(Image* image, int version);
 
 // ---- Masking ---------------------------------------------------------------
 
@@ -200,9 +212,9 @@ static_assert([] {
     return true;
 }());
 
-// Applies the requested mask (image->maskPattern 1-8) or the one of the eight
-// with the lowest penalty, and writes its format information.
-void SelectMask(Image* image, int level);
+// The requested mask reference (image->maskPattern 1-8 asks for 0-7), or the
+// one of the eight with the lowest penalty; traced when verbose.
+int SelectMask(const Image* image, int level);
 // Recomputes every data module from its kind under mask reference mask.
 void ApplyMask(Image* image, int mask);
 // Penalty score of the current module plane; lower is better.
@@ -210,6 +222,18 @@ int MaskPenalty(const Image* image);
 // The penalty of the placed but unmasked symbol under each mask reference,
 // as ApplyMask and PutFormatInfo would leave it; the planes are not changed.
 void ScoreMasks(const Image* image, int level, int scores[kMaskCount]);
+
+// ---- Format and version information ----------------------------------------
+
+// The 15-bit format information word for a mask reference and level.
+int FormatInfoWord(int mask, int level);
+// Where bit `bit` (0 = least significant) of the format information goes in
+// a symbol of n modules: (rows[0], columns[0]) and (rows[1], columns[1]).
+void FormatInfoModules(int n, int bit, int rows[2], int columns[2]);
+// Both copies of the 15-bit format information for a mask reference (0-7).
+void PutFormatInfo(Image* image, int mask, int level);
+// Both copies of the 18-bit version information; nothing below version 7.
+void PutVersionInfo(Image* image, int version);
 
 // ---- Rendering -------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // Reed-Solomon error correction codewords per block, and the interleaving of
 // data and error correction codewords into the symbol's order.
+#include <cassert>
 #include <cstring>
 
 #include "qrcode/qrcode.h"
@@ -132,6 +133,7 @@ void DivideWithProducts(const uint8_t* data, int k, int e, const ProductTable ta
 }  // namespace
 
 void RsRemainder(uint8_t* work, int k, int e) {
+    assert(e >= 1 && e <= kMaxEcPerBlock);
     // Long division with only the e-byte remainder in hand: each data
     // codeword enters at the top, the leading term leaves and, when it is not
     // zero, takes the generator times its value with it.
@@ -152,6 +154,7 @@ void RsRemainder(uint8_t* work, int k, int e) {
 }
 
 int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level) {
+    assert(version >= 1 && version <= kQrMaxVersion && level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     const VersionParams& params = VersionParamTable[version - 1];
     const int l = level - 1;
     const int blocks[2] = {params.blocks1[l], params.blocks2[l]};
@@ -167,6 +170,7 @@ int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level
     for (int group = 0; group < 2; ++group) {
         const int k = dataPerBlock[group];
         const int e = codewordsPerBlock[group] - k;
+        assert(k + e <= kBlockWorkSize);
         if (withProducts && blocks[group] > 0 && productsFor != e) {
             FillProducts(products, e);
             productsFor = e;
@@ -184,10 +188,12 @@ int MakeErrorCorrection(const uint8_t* data, uint8_t* ec, int version, int level
             read += k;
         }
     }
+    assert(read <= kCodewordBufferSize && write <= kCodewordBufferSize);
     return write;
 }
 
 void InterleaveCodewords(uint8_t* data, uint8_t* ec, int version, int level) {
+    assert(version >= 1 && version <= kQrMaxVersion && level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     const VersionParams& params = VersionParamTable[version - 1];
     const int l = level - 1;
     const int group1 = params.blocks1[l];
@@ -195,6 +201,7 @@ void InterleaveCodewords(uint8_t* data, uint8_t* ec, int version, int level) {
     const int shortData = params.data1[l];
     const int ecPerBlock = params.codewords1[l] - shortData;
     uint8_t area[kCodewordBufferSize];
+    assert(blocks * (shortData + ecPerBlock) + params.blocks2[l] <= kCodewordBufferSize);
 
     // Column by column over the blocks; the extra codeword of each group 2
     // block comes after the last full column.

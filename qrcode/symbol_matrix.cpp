@@ -1,6 +1,7 @@
-// The module matrix: function patterns, reserved areas, codeword placement,
-// and the format and version information.
-#include <bit>
+// The module matrix, and BuildSymbol, which runs the symbol stage: function
+// patterns and reserved areas, codeword placement, the mask, and the format
+// and version information.
+#include <cassert>
 #include <cstring>
 
 #include "diag/memory.h"
@@ -15,12 +16,6 @@ constexpr uint8_t kFinderPattern[7][7] = {
 constexpr uint8_t kAlignmentPattern[5][5] = {
     {1, 1, 1, 1, 1}, {1, 0, 0, 0, 1}, {1, 0, 1, 0, 1}, {1, 0, 0, 0, 1}, {1, 1, 1, 1, 1},
 };
-
-// Format information level indicators for L, M, Q, H.
-constexpr int kFormatLevelBits[4] = {0b01, 0b00, 0b11, 0b10};
-constexpr int kFormatGenerator = 0x537;  // x^10 + x^8 + x^5 + x^4 + x^2 + x + 1
-constexpr int kFormatXorMask = 0x5412;
-constexpr int kVersionGenerator = 0x1F25;  // x^12 + x^11 + x^10 + x^9 + x^8 + x^5 + x^2 + 1
 
 int Index(const Image* image, int row, int column) {
     return row * image->moduleCount + column;
@@ -39,16 +34,6 @@ void SetFunction(Image* image, int row, int column, bool dark) {
 
 void Reserve(Image* image, int row, int column) {
     image->moduleKinds[Index(image, row, column)] = KIND_FUNCTION_LIGHT;
-}
-
-// A module that carries a bit: format and version bits as well as codeword
-// bits, so that masking can tell from the kind which bit it held.
-void SetDataBit(Image* image, int row, int column, bool dark, bool keepKind) {
-    const int index = Index(image, row, column);
-    image->modules[index] = dark ? 1 : 0;
-    if (!keepKind) {
-        image->moduleKinds[index] = dark ? KIND_DATA_DARK : KIND_DATA_LIGHT;
-    }
 }
 
 void PlaceFinderPatterns(Image* image) {
@@ -74,10 +59,7 @@ void PlaceTimingPatterns(Image* image) {
 
 void PlaceAlignmentPatterns(Image* image, int version) {
     const int32_t* centres = VersionParamTable[version - 1].alignment;
-    int count = 0;
-    while (count < 7 && centres[count] > 0) {
-        ++count;
-    }
+    const int count = AlignmentCentreCount(version);
     const int last = count - 1;
     for (int a = 0; a < count; ++a) {
         for (int b = 0; b < count; ++b) {
@@ -164,90 +146,11 @@ void PlaceCodewords(Image* image, const uint8_t* dataCodewords, int dataCount,
         }
         upward = !upward;
     }
+    assert(byte == total);  // more codewords than the version holds would be lost
 }
 
-// data followed by its BCH remainder under generator (of the given degree).
-int BchCodeword(int data, int generator, int degree) {
-    int remainder = data << degree;
-    for (int bit = std::bit_width(static_cast<unsigned>(remainder)) - 1; bit >= degree; --bit) {
-        if ((remainder >> bit & 1) != 0) {
-            remainder ^= generator << (bit - degree);
-        }
-    }
-    return data << degree | remainder;
-}
-
-}  // namespace
-
-void FreeSymbolMatrix(Image* image) {
-    MemFree(image->modules);
-    MemFree(image->moduleKinds);
-    image->modules = nullptr;
-    image->moduleKinds = nullptr;
-}
-
-int FormatInfoWord(int mask, int level) {
-    return BchCodeword(kFormatLevelBits[level - 1] << 3 | mask, kFormatGenerator, 10) ^
-           kFormatXorMask;
-}
-
-void FormatInfoModules(int n, int bit, int rows[2], int columns[2]) {
-    // First copy, around the top-left finder, skipping the timing row and column.
-    if (bit < 6) {
-        rows[0] = bit;
-        columns[0] = 8;
-    } else if (bit < 8) {
-        rows[0] = bit + 1;
-        columns[0] = 8;
-    } else if (bit == 8) {
-        rows[0] = 8;
-        columns[0] = 7;
-    } else {
-        rows[0] = 8;
-        columns[0] = 14 - bit;
-    }
-    // Second copy, split between the top-right and bottom-left finders.
-    if (bit < 8) {
-        rows[1] = 8;
-        columns[1] = n - 1 - bit;
-    } else {
-        rows[1] = n - 15 + bit;
-        columns[1] = 8;
-    }
-}
-
-void PutFormatInfo(Image* image, int mask, int level) {
-    const int word = FormatInfoWord(mask, level);
-    for (int i = 0; i < 15; ++i) {
-        int rows[2];
-        int columns[2];
-        FormatInfoModules(image->moduleCount, i, rows, columns);
-        const bool dark = (word >> i & 1) != 0;
-        // The three modules at the corner of the top-left separator keep
-        // their reserved kind.
-        SetDataBit(image, rows[0], columns[0], dark, i >= 6 && i <= 8);
-        SetDataBit(image, rows[1], columns[1], dark, false);
-    }
-}
-
-void PutVersionInfo(Image* image, int version) {
-    if (version < 7) {
-        return;
-    }
-    const int n = image->moduleCount;
-    const int word = BchCodeword(version, kVersionGenerator, 12);
-    for (int i = 0; i < 6; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            const bool dark = (word >> (3 * i + j) & 1) != 0;
-            SetDataBit(image, i, n - 11 + j, dark, false);
-            SetDataBit(image, n - 11 + j, i, dark, false);
-        }
-    }
-}
-
-int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
-                const uint8_t* ecCodewords, int ecCount, int /*mode*/, int version, int level) {
-    const int n = 4 * version + 17;
+// Both planes, n × n and zeroed: every module light and free.
+int AllocateMatrix(Image* image, int n) {
     const auto cells = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     image->moduleCount = n;
     image->moduleKinds = nullptr;
@@ -262,14 +165,40 @@ int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
     }
     std::memset(image->modules, 0, cells);
     std::memset(image->moduleKinds, 0, cells);
+    return 0;
+}
 
+// Finders, timing, alignment patterns and the areas kept for separators and
+// information: after this only codeword positions are free.
+void PlaceFunctionPatterns(Image* image, int version) {
     PlaceFinderPatterns(image);
     PlaceTimingPatterns(image);
     PlaceAlignmentPatterns(image, version);
     ReserveInfoAreas(image, version);
+}
+
+}  // namespace
+
+void FreeSymbolMatrix(Image* image) {
+    MemFree(image->modules);
+    MemFree(image->moduleKinds);
+    image->modules = nullptr;
+    image->moduleKinds = nullptr;
+}
+
+int BuildSymbol(Image* image, const uint8_t* dataCodewords, int dataCount,
+                const uint8_t* ecCodewords, int ecCount, int /*mode*/, int version, int level) {
+    assert(version >= 1 && version <= kQrMaxVersion && level >= QR_LEVEL_L && level <= QR_LEVEL_H);
+    const int allocated = AllocateMatrix(image, 4 * version + 17);
+    if (allocated < 0) {
+        return allocated;
+    }
+    PlaceFunctionPatterns(image, version);
     PlaceCodewords(image, dataCodewords, dataCount, ecCodewords, ecCount);
-    SelectMask(image, level);
-    // Written after the mask is chosen, so scoring sees these areas light.
+    const int mask = SelectMask(image, level);
+    ApplyMask(image, mask);
+    PutFormatInfo(image, mask, level);
+    // Written only now, so that the masks were scored with these areas light.
     PutVersionInfo(image, version);
     return 0;
 }

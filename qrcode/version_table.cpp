@@ -1,5 +1,8 @@
 // Per-version symbol parameters: block structure, alignment pattern centres,
-// codeword totals and data capacities.
+// codeword totals and data capacities. The table is built by the compiler
+// from two small tables and the geometry of the symbol.
+#include <cassert>
+
 #include "qrcode/qrcode.h"
 
 namespace {
@@ -9,111 +12,41 @@ constexpr int8_t kCharCountBits[4][3] = {{10, 12, 14}, {9, 11, 13}, {8, 16, 16},
 
 constexpr int kModeIndicatorBits = 4;
 
-int AlignmentCentreCount(const VersionParams& params) {
-    int count = 0;
-    while (count < 7 && params.alignment[count] > 0) {
-        ++count;
-    }
-    return count;
-}
-
-}  // namespace
-
-// alignment, total, ecTotal, blocks1, blocks2, codewords1, codewords2, data1, data2
+// Error correction codewords per block and number of blocks, by version
+// and level (L, M, Q, H).
 // clang-format off
-constexpr VersionParams VersionParamTable[kQrMaxVersion] = {
-    {{0, 0, 0, 0, 0, 0, 0}, 26, {7, 10, 13, 17}, {1, 1, 1, 1}, {0, 0, 0, 0},
-     {26, 26, 26, 26}, {0, 0, 0, 0}, {19, 16, 13, 9}, {0, 0, 0, 0}},  // 1
-    {{18, 0, 0, 0, 0, 0, 0}, 44, {10, 16, 22, 28}, {1, 1, 1, 1}, {0, 0, 0, 0},
-     {44, 44, 44, 44}, {0, 0, 0, 0}, {34, 28, 22, 16}, {0, 0, 0, 0}},  // 2
-    {{22, 0, 0, 0, 0, 0, 0}, 70, {15, 26, 36, 44}, {1, 1, 2, 2}, {0, 0, 0, 0},
-     {70, 70, 35, 35}, {0, 0, 0, 0}, {55, 44, 17, 13}, {0, 0, 0, 0}},  // 3
-    {{26, 0, 0, 0, 0, 0, 0}, 100, {20, 36, 52, 64}, {1, 2, 2, 4}, {0, 0, 0, 0},
-     {100, 50, 50, 25}, {0, 0, 0, 0}, {80, 32, 24, 9}, {0, 0, 0, 0}},  // 4
-    {{30, 0, 0, 0, 0, 0, 0}, 134, {26, 48, 72, 88}, {1, 2, 2, 2}, {0, 0, 2, 2},
-     {134, 67, 33, 33}, {0, 0, 34, 34}, {108, 43, 15, 11}, {0, 0, 16, 12}},  // 5
-    {{34, 0, 0, 0, 0, 0, 0}, 172, {36, 64, 96, 112}, {2, 4, 4, 4}, {0, 0, 0, 0},
-     {86, 43, 43, 43}, {0, 0, 0, 0}, {68, 27, 19, 15}, {0, 0, 0, 0}},  // 6
-    {{6, 22, 38, 0, 0, 0, 0}, 196, {40, 72, 108, 130}, {2, 4, 2, 4}, {0, 0, 4, 1},
-     {98, 49, 32, 39}, {0, 0, 33, 40}, {78, 31, 14, 13}, {0, 0, 15, 14}},  // 7
-    {{6, 24, 42, 0, 0, 0, 0}, 242, {48, 88, 132, 156}, {2, 2, 4, 4}, {0, 2, 2, 2},
-     {121, 60, 40, 40}, {0, 61, 41, 41}, {97, 38, 18, 14}, {0, 39, 19, 15}},  // 8
-    {{6, 26, 46, 0, 0, 0, 0}, 292, {60, 110, 160, 192}, {2, 3, 4, 4}, {0, 2, 4, 4},
-     {146, 58, 36, 36}, {0, 59, 37, 37}, {116, 36, 16, 12}, {0, 37, 17, 13}},  // 9
-    {{6, 28, 50, 0, 0, 0, 0}, 346, {72, 130, 192, 224}, {2, 4, 6, 6}, {2, 1, 2, 2},
-     {86, 69, 43, 43}, {87, 70, 44, 44}, {68, 43, 19, 15}, {69, 44, 20, 16}},  // 10
-    {{6, 30, 54, 0, 0, 0, 0}, 404, {80, 150, 224, 264}, {4, 1, 4, 3}, {0, 4, 4, 8},
-     {101, 80, 50, 36}, {0, 81, 51, 37}, {81, 50, 22, 12}, {0, 51, 23, 13}},  // 11
-    {{6, 32, 58, 0, 0, 0, 0}, 466, {96, 176, 260, 308}, {2, 6, 4, 7}, {2, 2, 6, 4},
-     {116, 58, 46, 42}, {117, 59, 47, 43}, {92, 36, 20, 14}, {93, 37, 21, 15}},  // 12
-    {{6, 34, 62, 0, 0, 0, 0}, 532, {104, 198, 288, 352}, {4, 8, 8, 12}, {0, 1, 4, 4},
-     {133, 59, 44, 33}, {0, 60, 45, 34}, {107, 37, 20, 11}, {0, 38, 21, 12}},  // 13
-    {{6, 26, 46, 66, 0, 0, 0}, 581, {120, 216, 320, 384}, {3, 4, 11, 11}, {1, 5, 5, 5},
-     {145, 64, 36, 36}, {146, 65, 37, 37}, {115, 40, 16, 12}, {116, 41, 17, 13}},  // 14
-    {{6, 26, 48, 70, 0, 0, 0}, 655, {132, 240, 360, 432}, {5, 5, 5, 11}, {1, 5, 7, 7},
-     {109, 65, 54, 36}, {110, 66, 55, 37}, {87, 41, 24, 12}, {88, 42, 25, 13}},  // 15
-    {{6, 26, 50, 74, 0, 0, 0}, 733, {144, 280, 408, 480}, {5, 7, 15, 3}, {1, 3, 2, 13},
-     {122, 73, 43, 45}, {123, 74, 44, 46}, {98, 45, 19, 15}, {99, 46, 20, 16}},  // 16
-    {{6, 30, 54, 78, 0, 0, 0}, 815, {168, 308, 448, 532}, {1, 10, 1, 2}, {5, 1, 15, 17},
-     {135, 74, 50, 42}, {136, 75, 51, 43}, {107, 46, 22, 14}, {108, 47, 23, 15}},  // 17
-    {{6, 30, 56, 82, 0, 0, 0}, 901, {180, 338, 504, 588}, {5, 9, 17, 2}, {1, 4, 1, 19},
-     {150, 69, 50, 42}, {151, 70, 51, 43}, {120, 43, 22, 14}, {121, 44, 23, 15}},  // 18
-    {{6, 30, 58, 86, 0, 0, 0}, 991, {196, 364, 546, 650}, {3, 3, 17, 9}, {4, 11, 4, 16},
-     {141, 70, 47, 39}, {142, 71, 48, 40}, {113, 44, 21, 13}, {114, 45, 22, 14}},  // 19
-    {{6, 34, 62, 90, 0, 0, 0}, 1085, {224, 416, 600, 700}, {3, 3, 15, 15}, {5, 13, 5, 10},
-     {135, 67, 54, 43}, {136, 68, 55, 44}, {107, 41, 24, 15}, {108, 42, 25, 16}},  // 20
-    {{6, 28, 50, 72, 94, 0, 0}, 1156, {224, 442, 644, 750}, {4, 17, 17, 19}, {4, 0, 6, 6},
-     {144, 68, 50, 46}, {145, 0, 51, 47}, {116, 42, 22, 16}, {117, 0, 23, 17}},  // 21
-    {{6, 26, 50, 74, 98, 0, 0}, 1258, {252, 476, 690, 816}, {2, 17, 7, 34}, {7, 0, 16, 0},
-     {139, 74, 54, 37}, {140, 0, 55, 0}, {111, 46, 24, 13}, {112, 0, 25, 0}},  // 22
-    {{6, 30, 54, 78, 102, 0, 0}, 1364, {270, 504, 750, 900}, {4, 4, 11, 16}, {5, 14, 14, 14},
-     {151, 75, 54, 45}, {152, 76, 55, 46}, {121, 47, 24, 15}, {122, 48, 25, 16}},  // 23
-    {{6, 28, 54, 80, 106, 0, 0}, 1474, {300, 560, 810, 960}, {6, 6, 11, 30}, {4, 14, 16, 2},
-     {147, 73, 54, 46}, {148, 74, 55, 47}, {117, 45, 24, 16}, {118, 46, 25, 17}},  // 24
-    {{6, 32, 58, 84, 110, 0, 0}, 1588, {312, 588, 870, 1050}, {8, 8, 7, 22}, {4, 13, 22, 13},
-     {132, 75, 54, 45}, {133, 76, 55, 46}, {106, 47, 24, 15}, {107, 48, 25, 16}},  // 25
-    {{6, 30, 58, 86, 114, 0, 0}, 1706, {336, 644, 952, 1110}, {10, 19, 28, 33}, {2, 4, 6, 4},
-     {142, 74, 50, 46}, {143, 75, 51, 47}, {114, 46, 22, 16}, {115, 47, 23, 17}},  // 26
-    {{6, 34, 62, 90, 118, 0, 0}, 1828, {360, 700, 1020, 1200}, {8, 22, 8, 12}, {4, 3, 26, 28},
-     {152, 73, 53, 45}, {153, 74, 54, 46}, {122, 45, 23, 15}, {123, 46, 24, 16}},  // 27
-    {{6, 26, 50, 74, 98, 122, 0}, 1921, {390, 728, 1050, 1260}, {3, 3, 4, 11}, {10, 23, 31, 31},
-     {147, 73, 54, 45}, {148, 74, 55, 46}, {117, 45, 24, 15}, {118, 46, 25, 16}},  // 28
-    {{6, 30, 54, 78, 102, 126, 0}, 2051, {420, 784, 1140, 1350}, {7, 21, 1, 19}, {7, 7, 37, 26},
-     {146, 73, 53, 45}, {147, 74, 54, 46}, {116, 45, 23, 15}, {117, 46, 24, 16}},  // 29
-    {{6, 26, 52, 78, 104, 130, 0}, 2185, {450, 812, 1200, 1440}, {5, 19, 15, 23}, {10, 10, 25, 25},
-     {145, 75, 54, 45}, {146, 76, 55, 46}, {115, 47, 24, 15}, {116, 48, 25, 16}},  // 30
-    {{6, 30, 56, 82, 108, 134, 0}, 2323, {480, 868, 1290, 1530}, {13, 2, 42, 23}, {3, 29, 1, 28},
-     {145, 74, 54, 45}, {146, 75, 55, 46}, {115, 46, 24, 15}, {116, 47, 25, 16}},  // 31
-    {{6, 34, 60, 86, 112, 138, 0}, 2465, {510, 924, 1350, 1620}, {17, 10, 10, 19}, {0, 23, 35, 35},
-     {145, 74, 54, 45}, {0, 75, 55, 46}, {115, 46, 24, 15}, {0, 47, 25, 16}},  // 32
-    {{6, 30, 58, 86, 114, 142, 0}, 2611, {540, 980, 1440, 1710}, {17, 14, 29, 11}, {1, 21, 19, 46},
-     {145, 74, 54, 45}, {146, 75, 55, 46}, {115, 46, 24, 15}, {116, 47, 25, 16}},  // 33
-    {{6, 34, 62, 90, 118, 146, 0}, 2761, {570, 1036, 1530, 1800}, {13, 14, 44, 59}, {6, 23, 7, 1},
-     {145, 74, 54, 46}, {146, 75, 55, 47}, {115, 46, 24, 16}, {116, 47, 25, 17}},  // 34
-    {{6, 30, 54, 78, 102, 126, 150}, 2876, {570, 1064, 1590, 1890}, {12, 12, 39, 22}, {7, 26, 14, 41},
-     {151, 75, 54, 45}, {152, 76, 55, 46}, {121, 47, 24, 15}, {122, 48, 25, 16}},  // 35
-    {{6, 24, 50, 76, 102, 128, 154}, 3034, {600, 1120, 1680, 1980}, {6, 6, 46, 2}, {14, 34, 10, 64},
-     {151, 75, 54, 45}, {152, 76, 55, 46}, {121, 47, 24, 15}, {122, 48, 25, 16}},  // 36
-    {{6, 28, 54, 80, 106, 132, 158}, 3196, {630, 1204, 1770, 2100}, {17, 29, 49, 24}, {4, 14, 10, 46},
-     {152, 74, 54, 45}, {153, 75, 55, 46}, {122, 46, 24, 15}, {123, 47, 25, 16}},  // 37
-    {{6, 32, 58, 84, 110, 136, 162}, 3362, {660, 1260, 1860, 2220}, {4, 13, 48, 42}, {18, 32, 14, 32},
-     {152, 74, 54, 45}, {153, 75, 55, 46}, {122, 46, 24, 15}, {123, 47, 25, 16}},  // 38
-    {{6, 26, 54, 82, 110, 138, 166}, 3532, {720, 1316, 1950, 2310}, {20, 40, 43, 10}, {4, 7, 22, 67},
-     {147, 75, 54, 45}, {148, 76, 55, 46}, {117, 47, 24, 15}, {118, 48, 25, 16}},  // 39
-    {{6, 30, 58, 86, 114, 142, 170}, 3706, {750, 1372, 2040, 2430}, {19, 18, 34, 20}, {6, 31, 34, 61},
-     {148, 75, 54, 45}, {149, 76, 55, 46}, {118, 47, 24, 15}, {119, 48, 25, 16}},  // 40
+constexpr int8_t kEcPerBlock[kQrMaxVersion][4] = {
+    {7, 10, 13, 17},  {10, 16, 22, 28}, {15, 26, 18, 22}, {20, 18, 26, 16},  // 1-4
+    {26, 24, 18, 22}, {18, 16, 24, 28}, {20, 18, 18, 26}, {24, 22, 22, 26},  // 5-8
+    {30, 22, 20, 24}, {18, 26, 24, 28}, {20, 30, 28, 24}, {24, 22, 26, 28},  // 9-12
+    {26, 22, 24, 22}, {30, 24, 20, 24}, {22, 24, 30, 24}, {24, 28, 24, 30},  // 13-16
+    {28, 28, 28, 28}, {30, 26, 28, 28}, {28, 26, 26, 26}, {28, 26, 30, 28},  // 17-20
+    {28, 26, 28, 30}, {28, 28, 30, 24}, {30, 28, 30, 30}, {30, 28, 30, 30},  // 21-24
+    {26, 28, 30, 30}, {28, 28, 28, 30}, {30, 28, 30, 30}, {30, 28, 30, 30},  // 25-28
+    {30, 28, 30, 30}, {30, 28, 30, 30}, {30, 28, 30, 30}, {30, 28, 30, 30},  // 29-32
+    {30, 28, 30, 30}, {30, 28, 30, 30}, {30, 28, 30, 30}, {30, 28, 30, 30},  // 33-36
+    {30, 28, 30, 30}, {30, 28, 30, 30}, {30, 28, 30, 30}, {30, 28, 30, 30},  // 37-40
+};
+constexpr int8_t kBlocks[kQrMaxVersion][4] = {
+    {1, 1, 1, 1},     {1, 1, 1, 1},     {1, 1, 2, 2},     {1, 2, 2, 4},      // 1-4
+    {1, 2, 4, 4},     {2, 4, 4, 4},     {2, 4, 6, 5},     {2, 4, 6, 6},      // 5-8
+    {2, 5, 8, 8},     {4, 5, 8, 8},     {4, 5, 8, 11},    {4, 8, 10, 11},    // 9-12
+    {4, 9, 12, 16},   {4, 9, 16, 16},   {6, 10, 12, 18},  {6, 10, 17, 16},   // 13-16
+    {6, 11, 16, 19},  {6, 13, 18, 21},  {7, 14, 21, 25},  {8, 16, 20, 25},   // 17-20
+    {8, 17, 23, 25},  {9, 17, 23, 34},  {9, 18, 25, 30},  {10, 20, 27, 32},  // 21-24
+    {12, 21, 29, 35}, {12, 23, 34, 37}, {12, 25, 34, 40}, {13, 26, 35, 42},  // 25-28
+    {14, 28, 38, 45}, {15, 29, 40, 48}, {16, 31, 43, 51}, {17, 33, 45, 54},  // 29-32
+    {18, 35, 48, 57}, {19, 37, 51, 60}, {19, 38, 53, 63}, {20, 40, 56, 66},  // 33-36
+    {21, 43, 59, 70}, {22, 45, 62, 74}, {24, 47, 65, 77}, {25, 49, 68, 81},  // 37-40
 };
 // clang-format on
 
-int CharCountBits(int mode, int version) {
-    const int range = version <= 9 ? 0 : (version <= 26 ? 1 : 2);
-    return kCharCountBits[mode - 1][range];
-}
-
-int TotalCodewords(int version) {
+// Total codewords from the geometry: the modules left by the function
+// patterns and information areas, eight a codeword.
+constexpr int CountCodewords(int version) {
     const int side = 4 * version + 17;
-    const int centres = AlignmentCentreCount(VersionParamTable[version - 1]);
-    // Versions 2 to 6 store their single centre only; from version 7 on the
+    const int centres = AlignmentCentreCount(version);
+    // Versions 2 to 6 have their single pattern; from version 7 on the
     // centres form a grid less the three finder corners, and the patterns on
     // row 6 and column 6 share five modules each with a timing pattern.
     int alignmentPatterns = 0;
@@ -135,7 +68,130 @@ int TotalCodewords(int version) {
     return (side * side - functionModules) / 8;
 }
 
+constexpr VersionParams MakeVersionParams(int version) {
+    VersionParams params{};
+    // 6, then evenly spaced back from the far centre 4 × version + 10 by an
+    // even step (26 for version 32, the one exception); versions 2 to 6 keep
+    // only the far one of their two.
+    const int count = AlignmentCentreCount(version);
+    const int grid = version < 7 ? 2 : count;
+    const int step = version == 32 ? 26 : (4 * version + 2 * grid + 1) / (2 * grid - 2) * 2;
+    for (int slot = 0; slot < count; ++slot) {
+        const int index = slot + grid - count;
+        params.alignment[slot] = index == 0 ? 6 : 4 * version + 10 - (grid - 1 - index) * step;
+    }
+    params.total = CountCodewords(version);
+    // The data codewords are shared out evenly; the blocks of group 2 take
+    // one more each.
+    for (int l = 0; l < 4; ++l) {
+        const int blocks = kBlocks[version - 1][l];
+        const int ec = kEcPerBlock[version - 1][l];
+        const int data = params.total - blocks * ec;
+        params.ecTotal[l] = blocks * ec;
+        params.blocks2[l] = data % blocks;
+        params.blocks1[l] = blocks - params.blocks2[l];
+        params.data1[l] = data / blocks;
+        params.codewords1[l] = params.data1[l] + ec;
+        if (params.blocks2[l] > 0) {
+            params.data2[l] = params.data1[l] + 1;
+            params.codewords2[l] = params.codewords1[l] + 1;
+        }
+    }
+    return params;
+}
+
+constexpr std::array<VersionParams, kQrMaxVersion> MakeVersionTable() {
+    std::array<VersionParams, kQrMaxVersion> table{};
+    for (int version = 1; version <= kQrMaxVersion; ++version) {
+        table[version - 1] = MakeVersionParams(version);
+    }
+    return table;
+}
+
+}  // namespace
+
+constexpr std::array<VersionParams, kQrMaxVersion> VersionParamTable = MakeVersionTable();
+
+namespace {
+
+// Check points of the standard's tables: a version and level's groups as
+// blocks, codewords and data codewords per block; a version's alignment
+// centres; the data codewords of a version at L, M, Q and H.
+constexpr bool Groups(int version, int level, std::array<int, 6> groups) {
+    const VersionParams& p = VersionParamTable[version - 1];
+    const int l = level - 1;
+    return std::array<int, 6>{p.blocks1[l], p.codewords1[l], p.data1[l],
+                              p.blocks2[l], p.codewords2[l], p.data2[l]} == groups;
+}
+
+constexpr bool Centres(int version, std::array<int, 7> centres) {
+    std::array<int, 7> stored{};
+    for (int slot = 0; slot < 7; ++slot) {
+        stored[slot] = VersionParamTable[version - 1].alignment[slot];
+    }
+    return stored == centres;
+}
+
+constexpr bool DataCodewords(int version, std::array<int, 4> data) {
+    const VersionParams& p = VersionParamTable[version - 1];
+    for (int l = 0; l < 4; ++l) {
+        if (p.total - p.ecTotal[l] != data[l]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static_assert(Groups(1, QR_LEVEL_L, {1, 26, 19, 0, 0, 0}) &&
+              Groups(1, QR_LEVEL_H, {1, 26, 9, 0, 0, 0}) &&
+              Groups(5, QR_LEVEL_Q, {2, 33, 15, 2, 34, 16}) &&
+              Groups(40, QR_LEVEL_H, {20, 45, 15, 61, 46, 16}) &&
+              VersionParamTable[4].ecTotal[2] == 72 && VersionParamTable[39].ecTotal[3] == 2430);
+static_assert(Centres(1, {}) && Centres(2, {18}) && Centres(6, {34}) && Centres(7, {6, 22, 38}) &&
+              Centres(14, {6, 26, 46, 66}) && Centres(32, {6, 34, 60, 86, 112, 138}) &&
+              Centres(36, {6, 24, 50, 76, 102, 128, 154}) &&
+              Centres(40, {6, 30, 58, 86, 114, 142, 170}));
+static_assert(VersionParamTable[0].total == 26 && VersionParamTable[1].total == 44 &&
+              VersionParamTable[6].total == 196 && VersionParamTable[13].total == 581 &&
+              VersionParamTable[20].total == 1156 && VersionParamTable[39].total == 3706);
+static_assert(DataCodewords(1, {19, 16, 13, 9}) && DataCodewords(2, {34, 28, 22, 16}) &&
+              DataCodewords(7, {156, 124, 88, 66}) && DataCodewords(10, {274, 216, 154, 122}) &&
+              DataCodewords(20, {861, 669, 485, 385}) &&
+              DataCodewords(27, {1468, 1128, 808, 628}) &&
+              DataCodewords(40, {2956, 2334, 1666, 1276}));
+
+// Every version fits the codeword buffers, every block has a generator
+// polynomial (and at least the standard's smallest count, 7), and each level
+// protects more than the one below it.
+static_assert([] {
+    for (const VersionParams& p : VersionParamTable) {
+        for (int l = 0; l < 4; ++l) {
+            const int ec = p.codewords1[l] - p.data1[l];
+            if (p.total > kCodewordBufferSize || ec < 7 || ec > kMaxEcPerBlock ||
+                (l > 0 && p.ecTotal[l] <= p.ecTotal[l - 1])) {
+                return false;
+            }
+        }
+    }
+    return true;
+}());
+
+}  // namespace
+
+int CharCountBits(int mode, int version) {
+    assert(mode >= QR_MODE_NUMERIC && mode <= QR_MODE_KANJI);
+    assert(version >= 1 && version <= kQrMaxVersion);
+    const int range = version <= 9 ? 0 : (version <= 26 ? 1 : 2);
+    return kCharCountBits[mode - 1][range];
+}
+
+int TotalCodewords(int version) {
+    assert(version >= 1 && version <= kQrMaxVersion);
+    return VersionParamTable[version - 1].total;
+}
+
 int DataCapacity(int mode, int version, int level) {
+    assert(level >= QR_LEVEL_L && level <= QR_LEVEL_H);
     const int dataCodewords =
         TotalCodewords(version) - VersionParamTable[version - 1].ecTotal[level - 1];
     const int bits = dataCodewords * 8 - kModeIndicatorBits - CharCountBits(mode, version);

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdlib>
+#include <span>
 
 #include "qrcode/qrcode.h"
 #include "tests/support/test_support.h"
@@ -46,7 +47,9 @@ int FunctionModule(int version, int row, int column) {
             return ring == 2 || ring == 4 ? 0 : 1;
         }
     }
-    const std::vector<int> centres = AlignmentCentres(version);
+    // Versions 2 to 6 hold their one centre only, which meets no finder.
+    const std::span<const int32_t> centres(VersionParamTable[version - 1].alignment,
+                                           AlignmentCentreCount(version));
     const int last = centres.empty() ? 0 : centres.back();
     for (int r : centres) {
         for (int c : centres) {
@@ -95,22 +98,6 @@ int FormatData(int word) {
 }
 
 }  // namespace
-
-// 6, then evenly spaced (an even step) back from 4 × version + 10; version
-// 32 is the one exception.
-std::vector<int> AlignmentCentres(int version) {
-    if (version == 1) {
-        return {};
-    }
-    const int count = version / 7 + 2;
-    const int step = version == 32 ? 26 : (4 * version + 2 * count + 1) / (2 * count - 2) * 2;
-    std::vector<int> centres(static_cast<size_t>(count));
-    centres[0] = 6;
-    for (int i = count - 1, centre = 4 * version + 10; i >= 1; --i, centre -= step) {
-        centres[static_cast<size_t>(i)] = centre;
-    }
-    return centres;
-}
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string bytes;

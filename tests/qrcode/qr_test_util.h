@@ -43,9 +43,6 @@ struct StandardReading {
 };
 StandardReading ReadByStandard(const Image* image);
 
-// Alignment pattern centres by the spacing rule (6 first), none for version 1.
-std::vector<int> AlignmentCentres(int version);
-
 std::string Bytes(std::initializer_list<int> values);
 
 // length message bytes of one data mode (QR_MODE_NUMERIC to QR_MODE_KANJI:
