@@ -1,5 +1,7 @@
 #include <malloc.h>
 
+#include <csignal>
+
 #include "cli/command_line.h"
 
 int main(int argc, char** argv) {
@@ -12,5 +14,10 @@ int main(int argc, char** argv) {
     constexpr int kHeapBlocksUpTo = 32 << 20;
     mallopt(M_MMAP_THRESHOLD, kHeapBlocksUpTo);
     mallopt(M_TRIM_THRESHOLD, kHeapBlocksUpTo);
+#ifdef SIGXFSZ
+    // A file-size limit then makes the write fail like a full disk, which we
+    // report, instead of killing us without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     return RunCommandLine(argc, argv);
 }

@@ -126,15 +126,28 @@ int ImagePaste(uint32_t options, Image* destination, int dx, int dy, const Image
 int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int height,
                   const uint8_t colour[3]);
 
+// ---- Image files ---------------------------------------------------------
+// Both writers replace a file whole or not at all: they write a new file
+// beside the name and rename it over the name once it is complete, so a
+// failure leaves what was there untouched and removes the new file. A name
+// that is a symbolic link is written through to the link's target (beside
+// which the new file is made), unless the options hold IMAGE_NO_FOLLOW: then
+// the link itself is replaced. A new file gets mode 0666 less the umask; a
+// replaced one keeps its permission bits. A name that exists and is neither a
+// regular file nor a link (a device, a FIFO) is written in place. Neither
+// writer prints anything.
+
+constexpr uint32_t IMAGE_NO_FOLLOW = 0x00010000;
+
 // ---- BMP files -----------------------------------------------------------
 
 // Stores the Image as an uncompressed BMP file: 14-byte file header, the
 // information header and colour table as the record holds them, the pixel
-// store. Options are ignored. 0, or the stage that failed: -1 open, -2 file
-// header, -6 information header and colour table, -7 pixels (in memory),
-// -8 no copy buffer, -9 reading the spill file, -10 writing copied pixels. A
-// short write counts as a failure; a failing close counts against the pixels
-// (-7, or -10 for a file-backed Image). A file left incomplete is not removed.
+// store. Options: IMAGE_NO_FOLLOW. 0, or the stage that failed: -1 open,
+// -2 file header, -6 information header and colour table, -7 pixels (in
+// memory), -8 no copy buffer, -9 reading the spill file, -10 writing copied
+// pixels. A short write counts as a failure; a failing close or rename counts
+// against the pixels (-7, or -10 for a file-backed Image).
 int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image);
 // Loads an uncompressed bottom-up BMP file of 8 or 24 bits per pixel, with a
 // 40-byte information header or a later, longer version of it (whose extra
@@ -152,14 +165,13 @@ Image* ImageReadBmp(uint32_t createFlags, const char* fileName, const char* spil
 
 // Stores the Image as a PNG file of bit depth 8, grey for 1 byte per pixel
 // (its colour table is not consulted), RGB for 3; not interlaced; no
-// ancillary chunks. Options are ignored. 0, or the stage that failed: -1 open,
-// -2 write structure, -3 info structure, -4 error return, -5 write functions,
-// -6 compression level, -7 header (libpng refuses the size, or the Image is
-// neither 8 nor 24 bits per pixel: then no file is made), -8 signature and
-// header, -9 row buffer, -10 line buffer, -11 rows and end of file. Every
-// short write, failing flush or failing close is a failure of its stage (a
-// failing close: -11). libpng prints its own message on standard error. A
-// file left incomplete is not removed.
+// ancillary chunks. Options: IMAGE_NO_FOLLOW. 0, or the stage that failed:
+// -1 open, -2 write structure, -3 info structure, -4 error return, -5 write
+// functions, -6 compression level, -7 header (libpng refuses the size, or the
+// Image is neither 8 nor 24 bits per pixel: then no file is made), -8
+// signature and header, -9 row buffer, -10 line buffer, -11 rows and end of
+// file. Every short write, failing flush or failing close is a failure of its
+// stage (a failing close or rename: -11). libpng's messages are not printed.
 int ImageWritePng(uint32_t options, const char* fileName, const Image* image);
 // Loads a PNG file of bit depth 1 to 8 (samples below 8 bits are expanded:
 // grey levels scaled up, palette indices unchanged), interlaced or not. Grey
