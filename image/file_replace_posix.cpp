@@ -105,21 +105,21 @@ int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced) {
     replaced->file = nullptr;
     replaced->direct = false;
     replaced->temporary[0] = '\0';
-    if (name[0] == '\0' || !CopyName(replaced->target, name) ||
-        (!noFollow && !FollowLinks(replaced->target))) {
+    if (name[0] == '\0' || !CopyName(replaced->target, name)) {
         return -1;
     }
+    // What the name stands for, through its links unless told otherwise.
     struct stat old;
-    const bool exists = lstat(replaced->target, &old) == 0;
+    const bool exists = (noFollow ? lstat(name, &old) : stat(name, &old)) == 0;
     int fd = -1;
     if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) {
-        // A device or a FIFO is written as it is: there is nothing to replace.
+        // A device or a FIFO (a pipe behind /dev/stdout too) is written as it
+        // is: there is nothing to replace.
         replaced->direct = true;
-        fd = open(replaced->target, O_WRONLY | O_TRUNC | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
-    } else if (exists && S_ISREG(old.st_mode) &&
-               faccessat(AT_FDCWD, replaced->target, W_OK, AT_EACCESS) != 0) {
+        fd = open(name, O_WRONLY | O_TRUNC | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+    } else if (exists && S_ISREG(old.st_mode) && faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) != 0) {
         return -1;  // a file we may not write stays as it is
-    } else {
+    } else if (noFollow || FollowLinks(replaced->target)) {
         fd = CreateTemporary(replaced);
         if (fd >= 0 && exists && S_ISREG(old.st_mode)) {
             TakeOverAttributes(fd, old);
