@@ -66,22 +66,30 @@ int LoadMessageFile(const char* path, char* buffer) {
     return readFailed || closeFailed ? ZEMQR_ERR_FILE_READ : ZEMQR_OK;
 }
 
-// Characters a converter cannot carry become '?'. A Shift-JIS trail byte is
-// 0x40 or more, so every '?' in the result is a character of its own.
-size_t QuestionMarks(const char* text) {
+// Single-byte ASCII characters of a text. In Shift-JIS a lead byte (0x81 to
+// 0x9F, 0xE0 to 0xFC) takes the byte after it along, which may look like ASCII.
+size_t AsciiCharacters(const char* text, bool shiftJis) {
     size_t count = 0;
-    for (; *text != '\0'; ++text) {
-        count += *text == '?' ? 1 : 0;
+    for (const auto* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0; ++byte) {
+        const bool lead = (*byte >= 0x81 && *byte <= 0x9F) || (*byte >= 0xE0 && *byte <= 0xFC);
+        if (shiftJis && lead && byte[1] != 0) {
+            ++byte;
+        } else if (*byte < 0x80) {
+            ++count;
+        }
     }
     return count;
 }
 
 // Converts the message in place to Shift-JIS; the rest of the buffer past the
 // converted text is zero. A UTF-8 message that would lose a character on the
-// way (one Shift-JIS lacks, or a byte that is not UTF-8) is kept as it is,
-// since readers take 8-bit text as UTF-8; so is one the converter could not
-// take on at all. True when the message was kept for that reason. (Shift-JIS
-// is never longer than the UTF-8 it comes from, so nothing is cut for room.)
+// way is kept as it is, since readers take 8-bit text as UTF-8; so is one the
+// converter could not take on at all. True when the message was kept for
+// that reason. ASCII converts to itself, so a result with more ASCII than the
+// message has turned something else into it: '?' for a character Shift-JIS
+// lacks or a byte that is not UTF-8, '\\' for the yen sign, '~' for the
+// overline. (Shift-JIS is never longer than the UTF-8 it comes from, so
+// nothing is cut for room.)
 bool ConvertToSjis(int charset, char* message, char* converted) {
     if (charset != kCharsetEuc && charset != kCharsetUtf8) {
         return false;
@@ -89,7 +97,8 @@ bool ConvertToSjis(int charset, char* message, char* converted) {
     const bool utf8 = charset == kCharsetUtf8;
     const int result = utf8 ? Utf8ToSjis(message, converted, kQrMessageBufferSize)
                             : EucToSjis(message, converted, kQrMessageBufferSize);
-    if (result != 0 || (utf8 && QuestionMarks(converted) > QuestionMarks(message))) {
+    if (result != 0 ||
+        (utf8 && AsciiCharacters(converted, true) != AsciiCharacters(message, false))) {
         return true;
     }
     std::memcpy(message, converted, kQrMessageBufferSize);

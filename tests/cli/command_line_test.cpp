@@ -241,14 +241,17 @@ TEST(CommandLineTest, JapaneseTextTravelsAsShiftJis) {
     EXPECT_EQ(Cli({"-k", "1", "raw.png", utf8}).status, 0);
     ExpectSymbol("raw.png", utf8);
 
-    // Text with characters Shift-JIS lacks is kept as UTF-8, whole; bytes
-    // asked for past a converted message are zeros.
+    // Text with characters Shift-JIS lacks, or would turn into ASCII (the
+    // yen sign into a backslash), is kept as UTF-8, whole; bytes asked for
+    // past a converted message are zeros.
     const std::string world =
         "Caf\xC3\xA9 \xE2\x82\xAC"
         "5 Gr\xC3\xBC\xC3\x9F"
         "e \xF0\x9F\x98\x80";
-    EXPECT_EQ(Cli({"-s", "4", "world.png", world}).status, 0);
-    ExpectSymbol("world.png", world);
+    for (const std::string& kept : {world, std::string("\xC2\xA5") + "500"}) {
+        EXPECT_EQ(Cli({"-s", "4", "kept.png", kept}).status, 0);
+        ExpectSymbol("kept.png", kept);
+    }
     EXPECT_EQ(Cli({"-k", "3", "-l", "12", "padded.png", kanjiUtf8}).status, 0);
     ExpectSymbol("padded.png", kanjiSjis + std::string(6, '\0'));
 
