@@ -32,3 +32,8 @@ int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced);
 // removed (a file written in place stays as it is); returns -1. Never leaves
 // the temporary file behind.
 int ReplacedFileClose(ReplacedFile* replaced, bool keep);
+
+// Removes the temporary file of the write in progress, if there is one: for a
+// single-threaded program's handler of a signal that ends it (safe to call
+// there). The file that would have been replaced stays as it was.
+void ReplacedFileRemoveInProgress();

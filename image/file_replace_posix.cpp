@@ -19,6 +19,15 @@ constexpr int kNameTries = 64;
 constexpr int kBaseShown = 32;  // of the target's name, in the temporary one
 
 std::atomic<unsigned> temporarySerial{0};
+// The temporary file being written, for a program that ends on a signal.
+std::atomic<const char*> temporaryInProgress{nullptr};
+
+// Forgets the temporary file once it is renamed or removed, unless another
+// write has taken its place meanwhile.
+void ForgetTemporary(const ReplacedFile* replaced) {
+    const char* ours = replaced->temporary;
+    temporaryInProgress.compare_exchange_strong(ours, nullptr);
+}
 
 bool CopyName(char* to, const char* from) {
     const size_t length = std::strlen(from);
@@ -121,6 +130,9 @@ int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced) {
         return -1;  // a file we may not write stays as it is
     } else if (noFollow || FollowLinks(replaced->target)) {
         fd = CreateTemporary(replaced);
+        if (fd >= 0) {
+            temporaryInProgress.store(replaced->temporary);
+        }
         if (fd >= 0 && exists && S_ISREG(old.st_mode)) {
             TakeOverAttributes(fd, old);
         }
@@ -133,6 +145,7 @@ int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced) {
         close(fd);
         if (!replaced->direct) {
             unlink(replaced->temporary);
+            ForgetTemporary(replaced);
         }
         return -1;
     }
@@ -146,9 +159,16 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
     if (replaced->direct) {
         return ok ? 0 : -1;
     }
-    if (ok && rename(replaced->temporary, replaced->target) == 0) {
-        return 0;
+    const bool renamed = ok && rename(replaced->temporary, replaced->target) == 0;
+    if (!renamed) {
+        unlink(replaced->temporary);
     }
-    unlink(replaced->temporary);
-    return -1;
+    ForgetTemporary(replaced);
+    return renamed ? 0 : -1;
+}
+
+void ReplacedFileRemoveInProgress() {
+    if (const char* name = temporaryInProgress.exchange(nullptr)) {
+        unlink(name);
+    }
 }

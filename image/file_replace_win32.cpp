@@ -22,6 +22,13 @@ constexpr int kNameTries = 64;
 constexpr int kBaseShown = 32;  // of the target's name, in the temporary one
 
 std::atomic<unsigned> temporarySerial{0};
+// The temporary file being written, for a program that ends on a signal.
+std::atomic<const char*> temporaryInProgress{nullptr};
+
+void ForgetTemporary(const ReplacedFile* replaced) {
+    const char* ours = replaced->temporary;
+    temporaryInProgress.compare_exchange_strong(ours, nullptr);
+}
 
 // An open handle to what the name stands for, through its links unless
 // told otherwise; INVALID_HANDLE_VALUE when nothing is there.
@@ -99,10 +106,12 @@ int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced) {
     if (fd < 0) {
         return -1;
     }
+    temporaryInProgress.store(replaced->temporary);
     replaced->file = _fdopen(fd, "wb");
     if (replaced->file == nullptr) {
         _close(fd);
         DeleteFileA(replaced->temporary);
+        ForgetTemporary(replaced);
         return -1;
     }
     return 0;
@@ -115,10 +124,17 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
     if (replaced->direct) {
         return ok ? 0 : -1;
     }
-    if (ok && MoveFileExA(replaced->temporary, replaced->target,
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-        return 0;
+    const bool moved = ok && MoveFileExA(replaced->temporary, replaced->target,
+                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!moved) {
+        DeleteFileA(replaced->temporary);
     }
-    DeleteFileA(replaced->temporary);
-    return -1;
+    ForgetTemporary(replaced);
+    return moved ? 0 : -1;
+}
+
+void ReplacedFileRemoveInProgress() {
+    if (const char* name = temporaryInProgress.exchange(nullptr)) {
+        DeleteFileA(name);
+    }
 }

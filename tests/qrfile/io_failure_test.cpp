@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -194,6 +195,32 @@ pid_t Start(const std::vector<std::string>& args) {
         _exit(127);
     }
     return child;
+}
+
+TEST(IoFailureTest, ASignalPartWayKeepsTheOldFile) {
+    ScratchDir scratch;
+    ASSERT_EQ(RunProgram(ZEM_CLI_PATH, {"zemQRCode", "-s", "2", "big.bmp", "GOOD"}).status, 0);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::string before = ReadWholeFile("big.bmp").value_or("");
+        // Caught while the new file, some 26 MB, is being written beside the old one.
+        const pid_t child = Start({"zemQRCode", "-s", "16", "-q", "40", "big.bmp", "NEW"});
+        int status = 0;
+        bool writing = false;
+        while (!writing && waitpid(child, &status, WNOHANG) == 0) {
+            writing = Names(".").size() > 1;
+            usleep(100);
+        }
+        if (!writing) {
+            continue;  // done before we looked: the old file is now this one
+        }
+        kill(child, SIGTERM);
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+        EXPECT_EQ(ReadWholeFile("big.bmp"), before);
+        EXPECT_EQ(Names("."), std::vector<std::string>{"big.bmp"});
+        return;
+    }
+    ADD_FAILURE() << "the program was never caught writing";
 }
 
 TEST(IoFailureTest, ConcurrentWritersLeaveOneWholeFile) {
