@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diag/memory.h"
+#include "image/file_replace.h"
 #include "image/image.h"
 
 namespace {
@@ -184,15 +185,16 @@ Image* LoadBmp(uint32_t createFlags, std::FILE* file, const char* spillPath) {
 
 }  // namespace
 
-int ImageWriteBmp(uint32_t /*options*/, const char* fileName, const Image* image) {
-    std::FILE* file = std::fopen(fileName, "wb");
-    if (file == nullptr) {
+int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image) {
+    ReplacedFile out;
+    if (ReplacedFileOpen(fileName, (options & IMAGE_NO_FOLLOW) != 0, &out) != 0) {
         return IMAGE_BMP_ERR_OPEN;
     }
-    int result = WriteBmpContents(image, file);
-    if (std::fclose(file) != 0 && result == 0) {
+    int result = WriteBmpContents(image, out.file);
+    if (ReplacedFileClose(&out, result == 0) != 0 && result == 0) {
         // Nothing is left buffered by then, but the system may still report
-        // that the data did not reach the file: count it against the pixels.
+        // that the data did not reach the file, or the finished file cannot
+        // take its name: count it against the pixels.
         result = image->spillFile != nullptr ? IMAGE_BMP_ERR_COPY_WRITE : IMAGE_BMP_ERR_PIXELS;
     }
     return result;

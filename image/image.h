@@ -126,6 +126,19 @@ int ImagePaste(uint32_t options, Image* destination, int dx, int dy, const Image
 int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int height,
                   const uint8_t colour[3]);
 
+// ---- Image files ---------------------------------------------------------
+// Both writers replace a file whole or not at all: they write a new file
+// beside the name and rename it over the name once it is complete, so a
+// failure leaves what was there untouched and removes the new file. A name
+// that is a symbolic link is written through to the link's target (beside
+// which the new file is made), unless the options hold IMAGE_NO_FOLLOW: then
+// the link itself is replaced. A new file gets mode 0666 less the umask; a
+// replaced one keeps its permission bits. A name that exists and is neither a
+// regular file nor a link (a device, a FIFO) is written in place. Neither
+// writer prints anything.
+
+constexpr uint32_t IMAGE_NO_FOLLOW = 0x00010000;
+
 // ---- BMP files -----------------------------------------------------------
 
 // The stage at which ImageWriteBmp failed (-3 to -5 are not used).
@@ -139,10 +152,10 @@ constexpr int IMAGE_BMP_ERR_COPY_WRITE = -10;  // writing the pixels copied from
 
 // Stores the Image as an uncompressed BMP file: 14-byte file header, the
 // information header and colour table as the record holds them, the pixel
-// store. Options are ignored. 0, or the stage that failed (IMAGE_BMP_ERR_*).
-// A short write counts as a failure; a failing close counts against the
-// pixels (IMAGE_BMP_ERR_PIXELS, or IMAGE_BMP_ERR_COPY_WRITE for a file-backed
-// Image). A file left incomplete is not removed.
+// store. Options: IMAGE_NO_FOLLOW. 0, or the stage that failed
+// (IMAGE_BMP_ERR_*). A short write counts as a failure; a failing close or
+// rename counts against the pixels (IMAGE_BMP_ERR_PIXELS, or
+// IMAGE_BMP_ERR_COPY_WRITE for a file-backed Image).
 int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image);
 // Loads an uncompressed bottom-up BMP file of 8 or 24 bits per pixel, with a
 // 40-byte information header or a later, longer version of it (whose extra
@@ -175,10 +188,10 @@ constexpr int IMAGE_PNG_ERR_ROWS = -11;         // the rows and the end of the f
 
 // Stores the Image as a PNG file of bit depth 8, grey for 1 byte per pixel
 // (its colour table is not consulted), RGB for 3; not interlaced; no
-// ancillary chunks. Options are ignored. 0, or the stage that failed
+// ancillary chunks. Options: IMAGE_NO_FOLLOW. 0, or the stage that failed
 // (IMAGE_PNG_ERR_*). Every short write, failing flush or failing close is a
-// failure of its stage (a failing close: IMAGE_PNG_ERR_ROWS). libpng prints
-// its own message on standard error. A file left incomplete is not removed.
+// failure of its stage (a failing close or rename: IMAGE_PNG_ERR_ROWS).
+// libpng's messages are not printed.
 int ImageWritePng(uint32_t options, const char* fileName, const Image* image);
 // Loads a PNG file of bit depth 1 to 8 (samples below 8 bits are expanded:
 // grey levels scaled up, palette indices unchanged), interlaced or not. Grey

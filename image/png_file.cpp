@@ -9,9 +9,11 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 
 #include "diag/memory.h"
+#include "image/file_replace.h"
 #include "image/image.h"
 
 namespace {
@@ -22,6 +24,23 @@ constexpr int kCompressionLevel = 9;
 // keeps an Image (and an interlaced file's whole-image buffer) affordable.
 constexpr png_uint_32 kPngMaxSide = 1000000;
 constexpr uint64_t kPngMaxPixels = 100000000;
+
+// libpng's last word on a failure, kept rather than printed: the library has
+// no business on its host's streams. The result code tells the stage.
+struct PngNote {
+    char text[96];
+};
+
+void PngKeepMessage(png_structp png, png_const_charp message) {
+    if (auto* note = static_cast<PngNote*>(png_get_error_ptr(png))) {
+        std::snprintf(note->text, sizeof note->text, "%s", message);
+    }
+}
+
+[[noreturn]] void PngErrorCallback(png_structp png, png_const_charp message) {
+    PngKeepMessage(png, message);
+    png_longjmp(png, 1);
+}
 
 void PngWriteCallback(png_structp png, png_bytep bytes, size_t length) {
     auto* file = static_cast<std::FILE*>(png_get_io_ptr(png));
@@ -44,6 +63,7 @@ void PngReadCallback(png_structp png, png_bytep buffer, size_t length) {
 
 struct PngWriteJob {
     std::FILE* file;
+    PngNote note;
     png_structp png;
     png_infop info;
     uint8_t* row;   // one PNG row, as libpng takes it
@@ -57,7 +77,8 @@ int WritePngRows(PngWriteJob* job, const Image* image) {
     const int height = image->info.height;
     const int bytesPerPixel = image->info.bitCount / 8;
     job->stage = IMAGE_PNG_ERR_WRITE_STRUCT;
-    job->png = png_create_write_struct(kLibpngVersion, nullptr, nullptr, nullptr);
+    job->png =
+        png_create_write_struct(kLibpngVersion, &job->note, PngErrorCallback, PngKeepMessage);
     if (job->png == nullptr) {
         return job->stage;
     }
@@ -122,6 +143,7 @@ int WritePngRows(PngWriteJob* job, const Image* image) {
 
 struct PngReadJob {
     std::FILE* file;
+    PngNote note;
     png_structp png;
     png_infop info;
     uint8_t* rows;  // one PNG row; every row of an interlaced file
@@ -181,7 +203,7 @@ int ImageChannelsFor(int colourType) {
 
 // Drives libpng through the file into job->image; true when it is complete.
 bool ReadPngRows(PngReadJob* job, const char* spillPath) {
-    job->png = png_create_read_struct(kLibpngVersion, nullptr, nullptr, nullptr);
+    job->png = png_create_read_struct(kLibpngVersion, &job->note, PngErrorCallback, PngKeepMessage);
     if (job->png == nullptr) {
         return false;
     }
@@ -300,23 +322,24 @@ bool IsGreyRamp(const Image* image) {
 
 }  // namespace
 
-int ImageWritePng(uint32_t /*options*/, const char* fileName, const Image* image) {
+int ImageWritePng(uint32_t options, const char* fileName, const Image* image) {
     const int bytesPerPixel = image->info.bitCount / 8;
     if (bytesPerPixel != 1 && bytesPerPixel != 3) {
         return IMAGE_PNG_ERR_HEADER;  // no PNG header fits; refused before the file is made
     }
-    PngWriteJob job{};
-    job.file = std::fopen(fileName, "wb");
-    if (job.file == nullptr) {
+    ReplacedFile out;
+    if (ReplacedFileOpen(fileName, (options & IMAGE_NO_FOLLOW) != 0, &out) != 0) {
         return IMAGE_PNG_ERR_OPEN;
     }
+    PngWriteJob job{};
+    job.file = out.file;
     int result = WritePngRows(&job, image);
     if (job.png != nullptr) {
         png_destroy_write_struct(&job.png, &job.info);
     }
     MemFree(job.line);
     MemFree(job.row);
-    if (std::fclose(job.file) != 0 && result == 0) {
+    if (ReplacedFileClose(&out, result == 0) != 0 && result == 0) {
         result = IMAGE_PNG_ERR_ROWS;
     }
     return result;

@@ -153,7 +153,7 @@ int DrawSymbol(uint32_t flags, Image* image, int x, int y) {
             }
             if ((image->flags & IMAGEFLAG_VERBOSE2) != 0) {
                 // The bare symbol for inspection; a failed write does not matter.
-                ImageWritePng(0, kDebugFileName, picture);
+                ImageWritePng(IMAGE_NO_FOLLOW, kDebugFileName, picture);
             }
             bool pasted = bands.ok;
             if (!inside) {

@@ -64,18 +64,43 @@ int LoadMessageFile(const char* path, char* buffer) {
     return readFailed || closeFailed ? ZEMQR_ERR_FILE_READ : ZEMQR_OK;
 }
 
-// Converts the message in place to Shift-JIS. The converters' results are
-// not ours to report: a message they cannot convert is encoded as it stands.
-void ConvertToSjis(int charset, char* message, char* scratch) {
+// Single-byte ASCII characters of a text. In Shift-JIS a lead byte (0x81 to
+// 0x9F, 0xE0 to 0xFC) takes the byte after it along, which may look like ASCII.
+size_t AsciiCharacters(const char* text, bool shiftJis) {
+    size_t count = 0;
+    for (const auto* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0; ++byte) {
+        const bool lead = (*byte >= 0x81 && *byte <= 0x9F) || (*byte >= 0xE0 && *byte <= 0xFC);
+        if (shiftJis && lead && byte[1] != 0) {
+            ++byte;
+        } else if (*byte < 0x80) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// Converts the message in place to Shift-JIS; the rest of the buffer past the
+// converted text is zero. A UTF-8 message that would lose a character on the
+// way is kept as it is, since readers take 8-bit text as UTF-8; so is one the
+// converter could not take on at all. True when the message was kept for
+// that reason. ASCII converts to itself, so a result with more ASCII than the
+// message has turned something else into it: '?' for a character Shift-JIS
+// lacks or a byte that is not UTF-8, '\\' for the yen sign, '~' for the
+// overline. (Shift-JIS is never longer than the UTF-8 it comes from, so
+// nothing is cut for room.)
+bool ConvertToSjis(int charset, char* message, char* converted) {
     if (charset != kCharsetEuc && charset != kCharsetUtf8) {
-        return;
+        return false;
     }
-    std::memcpy(scratch, message, strnlen(message, kMessageMax));
-    if (charset == kCharsetEuc) {
-        EucToSjis(scratch, message, kQrMessageBufferSize);
-    } else {
-        Utf8ToSjis(scratch, message, kQrMessageBufferSize);
+    const bool utf8 = charset == kCharsetUtf8;
+    const int result = utf8 ? Utf8ToSjis(message, converted, kQrMessageBufferSize)
+                            : EucToSjis(message, converted, kQrMessageBufferSize);
+    if (result != 0 ||
+        (utf8 && AsciiCharacters(converted, true) != AsciiCharacters(message, false))) {
+        return true;
     }
+    std::memcpy(message, converted, kQrMessageBufferSize);
+    return false;
 }
 
 // Crops the drawing out of the work Image and writes it under the name,
@@ -121,7 +146,7 @@ int32_t ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version,
     length = Clamp(length, 0, kMessageMax);
 
     char messageBuffer[kQrMessageBufferSize] = {};
-    char scratch[kQrMessageBufferSize] = {};
+    char converted[kQrMessageBufferSize] = {};
     if (fileName == nullptr || fileName[0] == '\0' || message == nullptr || message[0] == '\0') {
         return ZEMQR_ERR_PARAMETER;
     }
@@ -139,7 +164,9 @@ int32_t ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version,
     if (charset == kCharsetAuto && !fromFile) {
         charset = PlatformCharCode() + 1;
     }
-    ConvertToSjis(charset, messageBuffer, scratch);
+    if (ConvertToSjis(charset, messageBuffer, converted) && mode == 0) {
+        mode = QR_MODE_EIGHT_BIT;  // the kept text is not Shift-JIS: never Kanji mode
+    }
     if (length == 0) {
         length = static_cast<int32_t>(strnlen(messageBuffer, kMessageMax));
     }

@@ -189,8 +189,13 @@ TEST(CommandLineTest, ArgumentWalkEdgeCases) {
     EXPECT_EQ(run.out.rfind("[QRCode] ", 0), 0u) << run.out;
     ExpectSymbol("2.png", "x.png");
     EXPECT_FALSE(std::filesystem::exists("qr.png"));
+    // -v2 writes qr.png, replacing a link planted there rather than writing
+    // to the file it points to.
+    WriteFile("victim.txt", "victim");
+    std::filesystem::create_symlink("victim.txt", "qr.png");
     EXPECT_EQ(Cli({"-v2", "v2.png", "HELLO"}).status, 0);
-    EXPECT_TRUE(std::filesystem::exists("qr.png"));
+    EXPECT_EQ(ReadWholeFile("victim.txt"), "victim");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("qr.png")));
     // -vv, -verbose and -v0 leave the program quiet.
     for (const char* option : {"-vv", "-verbose", "-v0"}) {
         EXPECT_EQ(Cli({option, "quiet.png", "HELLO"}).out, "") << option;
@@ -228,6 +233,20 @@ TEST(CommandLineTest, JapaneseTextTravelsAsShiftJis) {
     ExpectSymbol("file0.png", utf8);
     EXPECT_EQ(Cli({"-k", "1", "raw.png", utf8}).status, 0);
     ExpectSymbol("raw.png", utf8);
+
+    // Text with characters Shift-JIS lacks, or would turn into ASCII (the
+    // yen sign into a backslash), is kept as UTF-8, whole; bytes asked for
+    // past a converted message are zeros.
+    const std::string world =
+        "Caf\xC3\xA9 \xE2\x82\xAC"
+        "5 Gr\xC3\xBC\xC3\x9F"
+        "e \xF0\x9F\x98\x80";
+    for (const std::string& kept : {world, std::string("\xC2\xA5") + "500"}) {
+        EXPECT_EQ(Cli({"-s", "4", "kept.png", kept}).status, 0);
+        ExpectSymbol("kept.png", kept);
+    }
+    EXPECT_EQ(Cli({"-k", "3", "-l", "12", "padded.png", kanjiUtf8}).status, 0);
+    ExpectSymbol("padded.png", kanjiSjis + std::string(6, '\0'));
 
     // Cut to the 17 bytes of a version 1-L symbol, -t keeps the last
     // double-byte character whole.

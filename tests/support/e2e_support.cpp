@@ -1,6 +1,7 @@
 #include "tests/support/e2e_support.h"
 
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,7 +79,8 @@ std::optional<GreyPicture> LoadPng(const std::string& path) {
 
 }  // namespace
 
-ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args) {
+ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args,
+                      long fileSizeLimit) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     std::fflush(nullptr);
@@ -91,6 +93,11 @@ ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& a
         argv.push_back(nullptr);
         dup2(fileno(out), STDOUT_FILENO);
         dup2(fileno(err), STDERR_FILENO);
+        if (fileSizeLimit > 0) {
+            const rlimit limit{static_cast<rlim_t>(fileSizeLimit),
+                               static_cast<rlim_t>(fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         execv(path.c_str(), argv.data());
         _exit(127);
     }

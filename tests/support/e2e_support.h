@@ -14,8 +14,10 @@ struct ProgramRun {
 };
 
 // Runs the program at `path` with the argument vector `args`; args[0] is the
-// name the program sees as its own.
-ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args);
+// name the program sees as its own. A fileSizeLimit above 0 caps the size of
+// the files it writes (in bytes), as a shell's ulimit -f does.
+ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args,
+                      long fileSizeLimit = 0);
 
 // A PNG (through libpng) or BMP file as top-down 8-bit grey.
 struct GreyPicture {

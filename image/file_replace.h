@@ -1,0 +1,39 @@
+// Whole-file replacement for the image writers: a file is written under a
+// temporary name beside the one it is meant for and renamed over that name
+// only once every byte has reached it, so a failed or interrupted write leaves
+// whatever was there before untouched, and writers racing for one name leave
+// one writer's whole file. Internal to the image library.
+#pragma once
+
+#include <cstdio>
+
+// Room for a path name with its terminator.
+constexpr int kReplacedNameMax = 4096;
+
+// Where a write goes. The writer uses `file` only; the rest is for the close.
+struct ReplacedFile {
+    std::FILE* file;
+    bool direct;                       // written in place: a device, a FIFO
+    char target[kReplacedNameMax];     // the name the finished file takes
+    char temporary[kReplacedNameMax];  // the file written until then
+};
+
+// Opens a file to write `name` with. A name that is a symbolic link is written
+// through to the link's final target, unless `noFollow` is set: then the link
+// itself is replaced. A new file gets mode 0666 less the umask, a replaced
+// regular file keeps its permission bits. A name that exists and is neither a
+// regular file nor a link is opened and written in place. 0, or -1 when no
+// file could be opened (nothing is then created).
+int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced);
+
+// Ends the write. With `keep`, everything buffered is written, the file closed
+// and renamed over the name: 0, or -1 when any of that fails, and then the old
+// file is still in place. Without `keep` the temporary file is closed and
+// removed (a file written in place stays as it is); returns -1. Never leaves
+// the temporary file behind.
+int ReplacedFileClose(ReplacedFile* replaced, bool keep);
+
+// Removes the temporary file of the write in progress, if there is one: for a
+// single-threaded program's handler of a signal that ends it (safe to call
+// there). The file that would have been replaced stays as it was.
+void ReplacedFileRemoveInProgress();
