@@ -11,7 +11,8 @@ constexpr int CHARCODE_SJIS = 0;
 constexpr int CHARCODE_EUC = 1;
 constexpr int CHARCODE_UTF8 = 2;
 
-// The character set of this build's platform: UTF-8 on Linux.
+// The character set of this build's platform: UTF-8 on Linux, Shift-JIS
+// (the ANSI code page of a Japanese system) on Windows.
 int PlatformCharCode();
 // Stores a new platform code unchanged (for callers and tests; nothing in the
 // QR path calls it).

@@ -1,7 +1,8 @@
 #include "charcode/charcode.h"
+#include "charcode/codepage.h"
 
 namespace {
-int platformCode = CHARCODE_UTF8;
+int platformCode = kPlatformCharCode;
 }
 
 int PlatformCharCode() {

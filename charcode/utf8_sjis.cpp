@@ -1,14 +1,12 @@
-// UTF-8 <-> Shift-JIS (code page 932) through glibc's iconv. The text goes by
-// way of wide characters, so that every sequence the source code page cannot
-// read and every character the target code page lacks is replaced on its own
-// and the rest of the text still comes through.
-#include <iconv.h>
-
-#include <cerrno>
+// UTF-8 <-> Shift-JIS (code page 932). The text goes by way of Unicode code
+// points: this file reads and writes UTF-8 and applies the replacement rules,
+// the platform's code page tables (codepage_*.cpp) do the rest. Every sequence
+// the source cannot read and every character the target lacks is replaced on
+// its own by '?', and the rest of the text still comes through.
 #include <cstring>
-#include <cwchar>
 
 #include "charcode/charcode.h"
+#include "charcode/codepage.h"
 #include "diag/memory.h"
 
 namespace {
@@ -17,21 +15,39 @@ namespace {
     "File Version [Utf8Sjis] " __DATE__ "/" __TIME__ " [250605.0900]";
 
 constexpr int kNoConverter = -12;
-// Code page 932's default character; it stands for both bytes the source
-// cannot read and characters the target lacks, in either direction.
-constexpr char kDefaultChar = '?';
-constexpr wchar_t kDefaultWide = L'?';
-constexpr const char kWide[] = "WCHAR_T";
-constexpr const char kShiftJis[] = "CP932";
-constexpr const char kUtf8[] = "UTF-8";
 
 bool InRange(unsigned char byte, unsigned char low, unsigned char high) {
     return byte >= low && byte <= high;
 }
 
-// Bytes of the ill-formed UTF-8 sequence at `bytes` that make up one
-// replacement: the lead byte and the continuation bytes that could still have
-// belonged to it (the maximal subpart).
+// Where the platforms' code page 932 tables disagree, the text takes one
+// rule everywhere: these characters map one way only, onto the character
+// that owns their code; U+0080 and U+F8F0 to U+F8F3 have no code.
+struct OneWay {
+    char32_t from;
+    char32_t to;
+};
+constexpr OneWay kOneWay[] = {
+    {0x00A2, 0xFFE0}, {0x00A3, 0xFFE1}, {0x00A5, 0x005C}, {0x00AC, 0xFFE2}, {0x2014, 0x2015},
+    {0x2016, 0x2225}, {0x203E, 0x007E}, {0x2212, 0xFF0D}, {0x301C, 0xFF5E}, {0x0080, U'?'},
+    {0xF8F0, U'?'},   {0xF8F1, U'?'},   {0xF8F2, U'?'},   {0xF8F3, U'?'},
+};
+
+char32_t ForShiftJis(char32_t c) {
+    if (c > 0xFFFF) {
+        return kReplacementChar;  // code page 932 has nothing beyond the BMP
+    }
+    for (const OneWay& entry : kOneWay) {
+        if (entry.from == c) {
+            return entry.to;
+        }
+    }
+    return c;
+}
+
+// Bytes of the UTF-8 sequence at `bytes` that make up one character or one
+// replacement: the lead byte and the continuation bytes that belong to it, or
+// could still have belonged to it (the maximal subpart of an ill-formed one).
 size_t Utf8BadRun(const unsigned char* bytes, size_t left) {
     const unsigned char lead = bytes[0];
     int trailing = 0;
@@ -51,7 +67,7 @@ size_t Utf8BadRun(const unsigned char* bytes, size_t left) {
     size_t run = 1;
     if (trailing > 0 && run < left && InRange(bytes[run], secondLow, secondHigh)) {
         ++run;
-        while (run < static_cast<size_t>(trailing) && run < left &&
+        while (run < static_cast<size_t>(trailing) + 1 && run < left &&
                InRange(bytes[run], 0x80, 0xBF)) {
             ++run;
         }
@@ -59,9 +75,100 @@ size_t Utf8BadRun(const unsigned char* bytes, size_t left) {
     return run;
 }
 
-// Bytes of the unreadable Shift-JIS character at `bytes`: a lead byte and a
-// trail byte make one (an unassigned code), anything else is one byte alone.
-size_t SjisBadRun(const unsigned char* bytes, size_t left) {
+// Decodes UTF-8 into code points, one '?' for each ill-formed sequence;
+// returns the count.
+size_t DecodeUtf8(const unsigned char* bytes, size_t length, char32_t* out) {
+    size_t count = 0;
+    size_t at = 0;
+    while (at < length) {
+        const size_t run = Utf8BadRun(bytes + at, length - at);
+        const unsigned char lead = bytes[at];
+        const size_t whole = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (lead < 0x80) {
+            out[count++] = lead;
+        } else if (run == whole && whole > 1) {
+            char32_t c = lead & (0x7F >> whole);
+            for (size_t i = 1; i < whole; ++i) {
+                c = (c << 6) | (bytes[at + i] & 0x3F);
+            }
+            out[count++] = c;
+        } else {
+            out[count++] = kReplacementChar;
+        }
+        at += lead < 0x80 ? 1 : run;
+    }
+    return count;
+}
+
+// Writes code points as UTF-8 into `destination`, stopping at the last whole
+// character that leaves room for the terminator.
+void EncodeUtf8(const char32_t* text, size_t count, char* destination, size_t capacity) {
+    size_t used = 0;
+    for (size_t i = 0; i < count; ++i) {
+        // No Shift-JIS code stands for U+0080, though one platform reads 0x80 so.
+        const char32_t c = text[i] == 0x0080 ? kReplacementChar : text[i];
+        unsigned char bytes[3];
+        size_t size = 0;
+        if (c < 0x80) {
+            bytes[size++] = static_cast<unsigned char>(c);
+        } else if (c < 0x800) {
+            bytes[size++] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            bytes[size++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else {
+            bytes[size++] = static_cast<unsigned char>(0xE0 | (c >> 12));
+            bytes[size++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[size++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        }
+        if (used + size > capacity - 1) {
+            break;
+        }
+        std::memcpy(destination + used, bytes, size);
+        used += size;
+    }
+    destination[used] = '\0';
+}
+
+// Copies Shift-JIS into `destination`, stopping at the last whole character
+// that leaves room for the terminator.
+void CopySjis(const char* sjis, size_t length, char* destination, size_t capacity) {
+    size_t used = 0;
+    while (used < length) {
+        const auto lead = static_cast<unsigned char>(sjis[used]);
+        const size_t size =
+            (InRange(lead, 0x81, 0x9F) || InRange(lead, 0xE0, 0xFC)) && used + 1 < length ? 2 : 1;
+        if (used + size > capacity - 1) {
+            break;
+        }
+        used += size;
+    }
+    std::memcpy(destination, sjis, used);
+    destination[used] = '\0';
+}
+
+// One block for the code points, the platform's 16-bit units and the
+// Shift-JIS bytes of a text of `length` bytes; nullptr when it cannot be had.
+struct Work {
+    char32_t* points;
+    char16_t* units;
+    char* sjis;
+};
+
+bool TakeWork(size_t length, Work* work) {
+    const size_t count = length + 1;
+    auto* block =
+        static_cast<char*>(MemAlloc(count * (sizeof(char32_t) + sizeof(char16_t)) + 2 * count));
+    if (block == nullptr) {
+        return false;
+    }
+    work->points = reinterpret_cast<char32_t*>(block);
+    work->units = reinterpret_cast<char16_t*>(block + count * sizeof(char32_t));
+    work->sjis = block + count * (sizeof(char32_t) + sizeof(char16_t));
+    return true;
+}
+
+}  // namespace
+
+size_t SjisUnreadableRun(const unsigned char* bytes, size_t left) {
     const unsigned char lead = bytes[0];
     const bool isLead = InRange(lead, 0x81, 0x9F) || InRange(lead, 0xE0, 0xFC);
     if (isLead && left > 1 && (InRange(bytes[1], 0x40, 0x7E) || InRange(bytes[1], 0x80, 0xFC))) {
@@ -69,88 +176,6 @@ size_t SjisBadRun(const unsigned char* bytes, size_t left) {
     }
     return 1;
 }
-
-// Decodes `source` (without its terminator) into `wide`, which has room for
-// one wide character per source byte plus the terminator.
-void DecodeToWide(iconv_t decoder, const char* source, wchar_t* wide,
-                  size_t (*badRun)(const unsigned char*, size_t)) {
-    char* in = const_cast<char*>(source);
-    size_t inLeft = std::strlen(source);
-    char* out = reinterpret_cast<char*>(wide);
-    size_t outLeft = (inLeft + 1) * sizeof(wchar_t);
-    while (inLeft > 0) {
-        if (iconv(decoder, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) {
-            break;
-        }
-        if (errno == E2BIG) {
-            break;  // cannot happen: every source byte yields at most one wide character
-        }
-        // EILSEQ, or EINVAL for a sequence cut off by the end of the text.
-        const size_t skip = badRun(reinterpret_cast<const unsigned char*>(in), inLeft);
-        std::memcpy(out, &kDefaultWide, sizeof(wchar_t));
-        out += sizeof(wchar_t);
-        outLeft -= sizeof(wchar_t);
-        in += skip;
-        inLeft -= skip;
-    }
-    std::memset(out, 0, sizeof(wchar_t));
-}
-
-// Encodes the terminated `wide` text into `destination`, stopping at the last
-// whole character that leaves room for the terminator.
-void EncodeFromWide(iconv_t encoder, const wchar_t* wide, char* destination, size_t capacity) {
-    char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(wide));
-    size_t inLeft = std::wcslen(wide) * sizeof(wchar_t);
-    char* out = destination;
-    size_t outLeft = capacity - 1;
-    while (inLeft > 0) {
-        if (iconv(encoder, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) {
-            break;
-        }
-        if (errno != EILSEQ || outLeft == 0) {
-            break;  // the destination is full
-        }
-        *out++ = kDefaultChar;
-        --outLeft;
-        in += sizeof(wchar_t);
-        inLeft -= sizeof(wchar_t);
-    }
-    *out = '\0';
-}
-
-// Converts from code page `from` to code page `to` through wide characters.
-// 0, or -12 when the working buffer or a converter cannot be had (then
-// nothing is written).
-int Convert(const char* from, const char* to, size_t (*badRun)(const unsigned char*, size_t),
-            const char* source, char* destination, int capacity) {
-    if (capacity < 1) {
-        return 0;  // not even the terminator fits
-    }
-    const size_t wideCount = std::strlen(source) + 1;
-    auto* wide = static_cast<wchar_t*>(MemAlloc(wideCount * sizeof(wchar_t)));
-    if (wide == nullptr) {
-        return kNoConverter;
-    }
-    const iconv_t decoder = iconv_open(kWide, from);
-    const iconv_t encoder = iconv_open(to, kWide);
-    const iconv_t failed = reinterpret_cast<iconv_t>(-1);
-    int result = kNoConverter;
-    if (decoder != failed && encoder != failed) {
-        DecodeToWide(decoder, source, wide, badRun);
-        EncodeFromWide(encoder, wide, destination, static_cast<size_t>(capacity));
-        result = 0;
-    }
-    if (encoder != failed) {
-        iconv_close(encoder);
-    }
-    if (decoder != failed) {
-        iconv_close(decoder);
-    }
-    MemFree(wide);
-    return result;
-}
-
-}  // namespace
 
 int Utf8ToSjis(const char* source, char* destination, int capacity) {
     // ASCII is the same in both code pages: such text is copied as it is,
@@ -165,9 +190,42 @@ int Utf8ToSjis(const char* source, char* destination, int capacity) {
         destination[kept] = '\0';
         return 0;
     }
-    return Convert(kUtf8, kShiftJis, Utf8BadRun, source, destination, capacity);
+    if (capacity < 1) {
+        return 0;  // not even the terminator fits
+    }
+    length += std::strlen(source + length);
+    Work work;
+    if (!TakeWork(length, &work)) {
+        return kNoConverter;
+    }
+    const size_t count =
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(source), length, work.points);
+    for (size_t i = 0; i < count; ++i) {
+        work.points[i] = ForShiftJis(work.points[i]);
+    }
+    const long written = CodePageEncodeSjis(work.points, count, work.sjis, work.units);
+    if (written >= 0) {
+        CopySjis(work.sjis, static_cast<size_t>(written), destination,
+                 static_cast<size_t>(capacity));
+    }
+    MemFree(work.points);
+    return written >= 0 ? 0 : kNoConverter;
 }
 
 int SjisToUtf8(const char* source, char* destination, int capacity) {
-    return Convert(kShiftJis, kUtf8, SjisBadRun, source, destination, capacity);
+    if (capacity < 1) {
+        return 0;  // not even the terminator fits
+    }
+    const size_t length = std::strlen(source);
+    Work work;
+    if (!TakeWork(length, &work)) {
+        return kNoConverter;
+    }
+    const long count = CodePageDecodeSjis(source, length, work.points, work.units);
+    if (count >= 0) {
+        EncodeUtf8(work.points, static_cast<size_t>(count), destination,
+                   static_cast<size_t>(capacity));
+    }
+    MemFree(work.points);
+    return count >= 0 ? 0 : kNoConverter;
 }

@@ -18,7 +18,8 @@
 // failed.
 int TraceWrite(const char* fileName, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// The calling thread's last system error (errno), never negative.
+// The calling thread's last system error (errno, or GetLastError on
+// Windows), never negative.
 int LastSystemError();
 
 // The process-wide debug switch, initially 1: 0 or 1 is stored, any other value

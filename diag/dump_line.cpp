@@ -1,6 +1,7 @@
 // One line of a typed memory dump: header, values, character column.
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -46,6 +47,16 @@ void WriteHeader(char* line, const char* label, long index) {
                   "");
 }
 
+// A real number as `format` prints it, `width` wide; a NaN with its sign bit
+// set shows as "-nan" on every platform (not every C library prints the sign).
+template <typename T>
+int PrintReal(char* out, size_t room, const char* format, int width, T value) {
+    if (std::isnan(value)) {
+        return std::snprintf(out, room, "%*s", width, std::signbit(value) ? "-nan" : "nan");
+    }
+    return std::snprintf(out, room, format, value);
+}
+
 template <typename T>
 T Load(const unsigned char* bytes) {
     T value;
@@ -73,13 +84,13 @@ int FormatValue(int type, const unsigned char* bytes, char* out, int room, int* 
         }
         case 3: {
             const auto v = Load<float>(bytes);
-            printed = std::snprintf(out, room, "%12.4e", static_cast<double>(v));
+            printed = PrintReal(out, room, "%12.4e", 12, static_cast<double>(v));
             zero = v == 0;
             break;
         }
         case 4: {
             const auto v = Load<double>(bytes);
-            printed = std::snprintf(out, room, "%24.15e", v);
+            printed = PrintReal(out, room, "%24.15e", 24, v);
             zero = v == 0;
             break;
         }
@@ -92,7 +103,7 @@ int FormatValue(int type, const unsigned char* bytes, char* out, int room, int* 
         case kTypeLongDouble: {
             // The data holds an 8-byte double; the wide format shows all its digits.
             const auto v = static_cast<long double>(Load<double>(bytes));
-            printed = std::snprintf(out, room, "%49.40Le", v);
+            printed = PrintReal(out, room, "%49.40Le", 49, v);
             zero = v == 0;
             break;
         }

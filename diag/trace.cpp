@@ -1,6 +1,4 @@
 // The trace file and the process-wide switches.
-#include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 
@@ -27,14 +25,6 @@ int TraceWrite(const char* fileName, const char* format, ...) {
     va_end(arguments);
     const int closed = std::fclose(file);
     return written < 0 || closed != 0 ? -1 : 0;
-}
-
-int LastSystemError() {
-    const int error = errno;
-    if (error == INT_MIN) {
-        return INT_MAX;
-    }
-    return error < 0 ? -error : error;
 }
 
 int DebugSwitch(int value) {

@@ -1,8 +1,8 @@
 /* zemqrfile.h - make a QR Code image file (PNG or BMP) from a message.
  *
- * The shared library libZEMQRFile exports exactly the two functions below.
- * Both take the same ten arguments and return 0 when the file was written,
- * or a negative result code telling which stage failed.
+ * The shared library libZEMQRFile (ZEMQRFile.dll on Windows) exports exactly
+ * the two functions below. Both take the same ten arguments and return 0 when
+ * the file was written, or a negative result code telling which stage failed.
  */
 #ifndef ZEMQRFILE_H
 #define ZEMQRFILE_H
@@ -15,6 +15,17 @@
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+
+/* Calling conventions: on 32-bit Windows ZEMQRFile is __stdcall (as Visual
+ * Basic and .NET hosts expect) and ZEMQRFileC is __cdecl; on every other
+ * platform both use the platform's one convention. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define ZEMQR_STDCALL __stdcall
+#define ZEMQR_CDECL __cdecl
+#else
+#define ZEMQR_STDCALL
+#define ZEMQR_CDECL
 #endif
 
 /* Bits of the flags word (all other bits are ignored). */
@@ -38,14 +49,14 @@ extern "C" {
 
 /* fileName must have room for 4 more characters and the terminator: a name
  * not ending in ".bmp" or ".png" (any case) gets ".png" appended in place. */
-int32_t ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version, int32_t level,
-                  int32_t maskPattern, int32_t cellSize, int32_t charset, int32_t length,
-                  const char* message);
+int32_t ZEMQR_STDCALL ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version,
+                                int32_t level, int32_t maskPattern, int32_t cellSize,
+                                int32_t charset, int32_t length, const char* message);
 
 /* The same operation under a second name. */
-int32_t ZEMQRFileC(uint32_t flags, char* fileName, int32_t mode, int32_t version, int32_t level,
-                   int32_t maskPattern, int32_t cellSize, int32_t charset, int32_t length,
-                   const char* message);
+int32_t ZEMQR_CDECL ZEMQRFileC(uint32_t flags, char* fileName, int32_t mode, int32_t version,
+                               int32_t level, int32_t maskPattern, int32_t cellSize,
+                               int32_t charset, int32_t length, const char* message);
 
 #ifdef __cplusplus
 }

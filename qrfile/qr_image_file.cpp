@@ -134,9 +134,9 @@ bool QrFileNameGetsPngSuffix(const char* fileName) {
            !EndsWithIgnoringCase(fileName, length, ".png");
 }
 
-int32_t ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version, int32_t level,
-                  int32_t maskPattern, int32_t cellSize, int32_t charset, int32_t length,
-                  const char* message) {
+int32_t ZEMQR_STDCALL ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, int32_t version,
+                                int32_t level, int32_t maskPattern, int32_t cellSize,
+                                int32_t charset, int32_t length, const char* message) {
     mode = OrAuto(mode, 4);
     version = OrAuto(version, 40);
     level = Clamp(level, 1, 4);

@@ -61,6 +61,10 @@ TEST(Utf8SjisTest, UnreadableOrUnmappableTextBecomesQuestionMarks) {
     EXPECT_EQ(Convert(Utf8ToSjis, "caf\xC3\xA9"), "caf?");
     EXPECT_EQ(Convert(Utf8ToSjis, "\xF0\x9F\x98\x80!"), "?!");
     EXPECT_EQ(Convert(Utf8ToSjis, "\xE3\x81"), "?");
+    // Lead bytes of forms beyond U+10FFFF start no character: each byte of
+    // such a form is replaced on its own, on every platform.
+    EXPECT_EQ(Convert(Utf8ToSjis, "\xF5\x9C\xA1\x81Z"), "????Z");
+    EXPECT_EQ(Convert(Utf8ToSjis, "\xF4\x90\x80\x80\xF8\x88\x80\x80\x80"), "?????????");
     // Shift-JIS: a lone lead byte, a lead byte with a bad trail byte, and an
     // unassigned double-byte code, which counts as one character.
     EXPECT_EQ(Convert(SjisToUtf8, "A\x82"), "A?");

@@ -1,0 +1,5 @@
+// What the console program does to its process before it reads its command
+// line; each platform has its own.
+#pragma once
+
+void PrepareProcess();
