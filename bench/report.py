@@ -64,8 +64,9 @@ def cpu_model():
 
 def package_version(name):
     try:
-        return subprocess.run(["dpkg-query", "-W", "-f=${Version}", name],
-                              capture_output=True, text=True, check=True).stdout
+        # One line per installed architecture; they carry the same version.
+        return subprocess.run(["dpkg-query", "-W", "-f=${Version}\n", name],
+                              capture_output=True, text=True, check=True).stdout.split("\n")[0]
     except (OSError, subprocess.CalledProcessError):
         return "?"
 
