@@ -1,18 +1,22 @@
 // The floor for the console program: a process that only writes a PNG file
-// of given pixels with libpng. Usage: zem_png_floor OUT.png RAW WIDTH HEIGHT,
-// RAW holding WIDTH × HEIGHT top-down RGB pixels.
+// of given pixels with libpng. Usage: zem_png_floor OUT.png RAW WIDTH HEIGHT
+// [DEPTH [LEVEL]], RAW holding WIDTH × HEIGHT top-down RGB pixels; DEPTH 1
+// stores them as 1-bit grey instead of 8-bit RGB, LEVEL is zlib's (default
+// 9, -1 for zlib's own default).
 #include <cstdio>
 #include <cstdlib>
 
 #include "bench/png_floor.h"
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s OUT.png RAW WIDTH HEIGHT\n", argv[0]);
+    if (argc < 5 || argc > 7) {
+        std::fprintf(stderr, "usage: %s OUT.png RAW WIDTH HEIGHT [DEPTH [LEVEL]]\n", argv[0]);
         return 2;
     }
     const int width = std::atoi(argv[3]);
     const int height = std::atoi(argv[4]);
+    const int depth = argc >= 6 ? std::atoi(argv[5]) : 8;
+    const int level = argc == 7 ? std::atoi(argv[6]) : 9;
     // Plain C library only, as in the console program: no C++ runtime to load.
     const std::size_t size = static_cast<std::size_t>(width) * height * 3;
     auto* pixels = static_cast<uint8_t*>(std::malloc(size));
@@ -22,7 +26,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fclose(raw);
-    const int result = WritePngWithLibpng(argv[1], pixels, width, height);
+    const int result = WritePngWithLibpng(argv[1], pixels, width, height, depth, level);
     std::free(pixels);
     return result == 0 ? 0 : 1;
 }

@@ -238,6 +238,12 @@ void PutVersionInfo(Image* image, int version);
 // ---- Rendering -------------------------------------------------------------
 
 // Draws the symbol, cellSize pixels a module, inside a light quiet zone at
-// (x, y) of image (rows counted from the bottom line), releases the module
-// planes on every path and returns the side of the drawn square, or -31/-32/-33.
+// (x, y) of image (rows counted from the bottom line, or from the top with
+// IMAGE_FROM_TOP in flags), clipped at the image's edges as a fill of the
+// square and a paste of the symbol into it would be; each pixel is written
+// once, straight into image. Releases the module planes on every path and
+// returns the side of the drawn square, or: -31 for a side beyond an int, or
+// when the extra-verbose picture for "qr.png" cannot be had; -32 or -33 when
+// a spill file fails a quiet zone line or a symbol line; -33 for an image
+// that is not 3 bytes a pixel. An in-memory colour image needs no memory.
 int DrawSymbol(uint32_t flags, Image* image, int x, int y);

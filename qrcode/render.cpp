@@ -1,5 +1,6 @@
-// Rendering: the module matrix becomes a picture of cellSize pixels a
-// module, pasted inside a light quiet zone into the target Image.
+// Rendering: the module matrix becomes cellSize × cellSize pixels a module,
+// drawn inside a light quiet zone straight into the target Image, one pixel
+// line at a time.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -15,6 +16,47 @@ constexpr int kQuietModules = 4;
 constexpr int kChunkBytes = 3 * 1024;  // whole pixels
 constexpr char kDebugFileName[] = "qr.png";
 
+// Sizes in pixels: the symbol picture's side, the quiet margin around it
+// (four modules and one pixel) and the drawn square's side.
+struct Layout {
+    int cell;
+    int pictureSide;
+    int margin;
+    int side;
+};
+
+// false when the drawn square's side does not fit an int.
+bool PlanLayout(const Image* image, Layout* layout) {
+    const int cell = image->cellSize == 0 ? 1 : image->cellSize;
+    const int64_t pictureSide = static_cast<int64_t>(image->moduleCount) * cell;
+    const int64_t margin = static_cast<int64_t>(kQuietModules) * cell + 1;
+    const int64_t side = pictureSide + 2 * margin;
+    if (pictureSide <= 0 || side > INT_MAX) {
+        return false;
+    }
+    *layout = {cell, static_cast<int>(pictureSide), static_cast<int>(margin),
+               static_cast<int>(side)};
+    return true;
+}
+
+// A rectangle as the region operations clip it: the origin moved onto the
+// Image, width and height cut at its edges.
+struct Rect {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+Rect Clipped(const Image* image, int64_t x, int64_t y, int side) {
+    const auto clamp = [](int64_t value) {
+        return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
+    };
+    Rect rect{clamp(x), clamp(y), side, side};
+    ImageClipRect(image, &rect.x, &rect.y, &rect.width, &rect.height);
+    return rect;
+}
+
 // A chunk's worth of one colour, in store order (blue, green, red).
 struct ColourRun {
     uint8_t bytes[kChunkBytes];
@@ -28,147 +70,173 @@ void FillRun(ColourRun* run, const uint8_t colour[3]) {
     }
 }
 
-// Writes the pixel line `line` (counted from the top) of the picture for
-// symbol row `row`: each stretch of equal modules is copied out of the run of
-// its colour into a chunk, and the chunk goes to the picture when full.
-bool DrawPixelLine(Image* picture, const Image* image, int row, int cell, int line,
-                   const ColourRun* dark, const ColourRun* light) {
-    const int n = image->moduleCount;
-    const uint8_t* modules = image->modules + row * n;
+// Collects a pixel line in a chunk and stores each full chunk at the next
+// offset of the Image; `ok` turns false at the first failed write.
+struct LineWriter {
+    Image* image;
+    int offset;
+    int filled;
+    bool ok;
     uint8_t chunk[kChunkBytes];
-    int filled = 0;
-    int offset = ImagePixelOffset(IMAGE_FROM_TOP, picture, 0, line);
-    for (int column = 0; column < n;) {
+};
+
+void PutPixels(LineWriter* line, const ColourRun* colour, int64_t pixels) {
+    // Chunks and runs hold whole pixels, so every copy starts on one.
+    for (int64_t left = pixels * 3; left > 0 && line->ok;) {
+        const int take = static_cast<int>(std::min<int64_t>(left, kChunkBytes - line->filled));
+        std::memcpy(line->chunk + line->filled, colour->bytes, static_cast<std::size_t>(take));
+        line->filled += take;
+        left -= take;
+        if (line->filled == kChunkBytes) {
+            line->ok = ImageWriteBytes(line->image, line->offset, 1, kChunkBytes, line->chunk) == 0;
+            line->offset += kChunkBytes;
+            line->filled = 0;
+        }
+    }
+}
+
+bool FinishLine(LineWriter* line) {
+    return line->ok && (line->filled == 0 || ImageWriteBytes(line->image, line->offset, 1,
+                                                             line->filled, line->chunk) == 0);
+}
+
+// What the drawing puts where, in the target's pixels: the light area, the
+// symbol's place inside it (both clipped), and the module rows: with
+// IMAGE_FROM_TOP in `flags` rows count from the top, as everywhere.
+struct Drawing {
+    uint32_t flags;
+    Image* target;
+    Rect area;
+    Rect symbol;
+    const Image* matrix;
+    int cell;
+    int pictureSide;
+    ColourRun dark;
+    ColourRun light;
+};
+
+// The module row shown on target row `row`, or -1 for a line of the quiet
+// zone. Symbol row 0 is the top one.
+int ModuleRowAt(const Drawing& d, int row) {
+    const int line = row - d.symbol.y;  // counted like the target's rows
+    if (line < 0 || line >= d.symbol.height) {
+        return -1;
+    }
+    const int fromTop = (d.flags & IMAGE_FROM_TOP) != 0 ? line : d.pictureSide - 1 - line;
+    return fromTop / d.cell;
+}
+
+// One line of the area at `offset`: light, then the modules of `moduleRow`
+// cut at the symbol's clipped width, then light; all light for row -1.
+bool WriteLine(Drawing* d, int offset, int moduleRow) {
+    LineWriter line{d->target, offset, 0, true, {}};
+    if (moduleRow < 0) {
+        PutPixels(&line, &d->light, d->area.width);
+        return FinishLine(&line);
+    }
+    PutPixels(&line, &d->light, d->symbol.x - d->area.x);
+    const int n = d->matrix->moduleCount;
+    const uint8_t* modules = d->matrix->modules + static_cast<std::ptrdiff_t>(moduleRow) * n;
+    int64_t left = d->symbol.width;
+    for (int column = 0; column < n && left > 0;) {
         int end = column + 1;
         while (end < n && modules[end] == modules[column]) {
             ++end;
         }
-        const uint8_t* run = (modules[column] != 0 ? dark : light)->bytes;
-        // Chunks and runs hold whole pixels, so every copy starts on one.
-        for (int64_t left = static_cast<int64_t>(end - column) * cell * 3; left > 0;) {
-            const int take = static_cast<int>(std::min<int64_t>(left, kChunkBytes - filled));
-            std::memcpy(chunk + filled, run, static_cast<std::size_t>(take));
-            filled += take;
-            left -= take;
-            if (filled == kChunkBytes) {
-                if (ImageWriteBytes(picture, offset, 1, filled, chunk) != 0) {
-                    return false;
-                }
-                offset += filled;
-                filled = 0;
-            }
-        }
+        const int64_t pixels =
+            std::min<int64_t>(left, static_cast<int64_t>(end - column) * d->cell);
+        PutPixels(&line, modules[column] != 0 ? &d->dark : &d->light, pixels);
+        left -= pixels;
         column = end;
     }
-    return filled == 0 || ImageWriteBytes(picture, offset, 1, filled, chunk) == 0;
+    PutPixels(&line, &d->light, d->area.x + d->area.width - d->symbol.x - d->symbol.width);
+    return FinishLine(&line);
 }
 
-// Where each band of the picture goes as soon as it is drawn: (x, y) is the
-// picture's bottom-left corner in the target; `ok` turns false at the first
-// failed paste, after which nothing more is pasted.
-struct BandTarget {
-    uint32_t flags;
-    Image* image;
-    int x;
-    int y;
-    bool ok;
-};
-
-// Every module as cell × cell pixels: one line is drawn, the others of the
-// same module row are copies of it. With a band target, each module row's
-// band is pasted while it is still in the cache. false when the picture
-// cannot be written.
-bool DrawModules(Image* picture, const Image* image, int cell, BandTarget* target) {
-    ColourRun dark;
-    ColourRun light;
-    FillRun(&dark, image->darkColour);
-    FillRun(&light, image->lightColour);
-    const int side = picture->info.width;
-    const int lineBytes = side * 3;
-    for (int row = 0; row < image->moduleCount; ++row) {
-        const int first = row * cell;
-        if (!DrawPixelLine(picture, image, row, cell, first, &dark, &light)) {
-            return false;
+// Every row of the area once, bottom to top in store order: a line equal to
+// the one below it (the same module row, or both light) is copied from it
+// while that is still in the cache; the others are drawn. 0, QR_ERR_FILL
+// when a quiet zone line cannot be written, QR_ERR_PASTE for a symbol line.
+int DrawArea(Drawing* d) {
+    FillRun(&d->dark, d->matrix->darkColour);
+    FillRun(&d->light, d->matrix->lightColour);
+    const int lineBytes = d->area.width * 3;
+    int previousRow = INT_MIN;  // no line drawn yet
+    int previousOffset = 0;
+    const bool fromTop = (d->flags & IMAGE_FROM_TOP) != 0;
+    for (int k = 0; k < d->area.height; ++k) {
+        // Rows in store order, however the flags count them.
+        const int row = fromTop ? d->area.y + d->area.height - 1 - k : d->area.y + k;
+        const int offset = ImagePixelOffset(d->flags, d->target, d->area.x, row);
+        const int moduleRow = ModuleRowAt(*d, row);
+        const bool ok = moduleRow == previousRow ? ImageCopyBytes(d->target, offset, d->target,
+                                                                  previousOffset, 1, lineBytes) == 0
+                                                 : WriteLine(d, offset, moduleRow);
+        if (!ok) {
+            return moduleRow < 0 ? QR_ERR_FILL : QR_ERR_PASTE;
         }
-        const int source = ImagePixelOffset(IMAGE_FROM_TOP, picture, 0, first);
-        for (int k = 1; k < cell; ++k) {
-            const int destination = ImagePixelOffset(IMAGE_FROM_TOP, picture, 0, first + k);
-            if (ImageCopyBytes(picture, destination, picture, source, 1, lineBytes) != 0) {
-                return false;
-            }
-        }
-        if (target != nullptr && target->ok) {
-            const int bottom = side - first - cell;  // the band's lowest line, from the bottom
-            target->ok = ImagePaste(target->flags, target->image, target->x, target->y + bottom,
-                                    picture, 0, bottom, side, cell) >= 0;
-        }
+        previousRow = moduleRow;
+        previousOffset = offset;
     }
-    return true;
+    return 0;
 }
 
-bool AreaInside(const Image* image, int x, int y, int side) {
-    return x >= 0 && y >= 0 && side <= image->info.width - x && side <= image->info.height - y;
+// The ordinary way: quiet zone and modules straight into the target, each
+// pixel written once, the square at (x, y) clipped at the target's edges
+// like a fill of it and a paste of the symbol into it would be.
+int DrawIntoImage(uint32_t flags, Image* image, int x, int y, const Layout& layout) {
+    // The symbol's pixels are three bytes; a grey target cannot take them.
+    if (image->info.bitCount != 24) {
+        return QR_ERR_PASTE;
+    }
+    const int64_t symbolX = static_cast<int64_t>(x) + layout.margin;
+    const int64_t symbolY = static_cast<int64_t>(y) + layout.margin;
+    Drawing drawing{flags,
+                    image,
+                    Clipped(image, x, y, layout.side),
+                    Clipped(image, symbolX, symbolY, layout.pictureSide),
+                    image,
+                    layout.cell,
+                    layout.pictureSide,
+                    {},
+                    {}};
+    return DrawArea(&drawing);
 }
 
-// The light quiet zone as a frame around where the picture goes; the
-// picture covers the rest.
-bool FillFrame(uint32_t flags, Image* image, int x, int y, int side, int margin) {
-    const uint8_t* light = image->lightColour;
-    const int picture = side - 2 * margin;
-    return ImageFillRect(flags, image, x, y, side, margin, light) >= 0 &&
-           ImageFillRect(flags, image, x, y + side - margin, side, margin, light) >= 0 &&
-           ImageFillRect(flags, image, x, y + margin, margin, picture, light) >= 0 &&
-           ImageFillRect(flags, image, x + side - margin, y + margin, margin, picture, light) >= 0;
+// Extra-verbose only: the bare symbol, without quiet zone, as a picture of
+// its own stored as "qr.png" for inspection (a failed write does not
+// matter). QR_ERR_PICTURE when the picture cannot be made.
+int StoreBareSymbol(const Image* image, const Layout& layout) {
+    // Every pixel is drawn, so the store needs no fill first.
+    Image* picture =
+        ImageCreate(IMAGE_NO_FILL, layout.pictureSide, layout.pictureSide, 3, 0, 0, nullptr);
+    if (picture == nullptr) {
+        return QR_ERR_PICTURE;
+    }
+    const Rect whole{0, 0, layout.pictureSide, layout.pictureSide};
+    Drawing drawing{0, picture, whole, whole, image, layout.cell, layout.pictureSide, {}, {}};
+    const bool drawn = DrawArea(&drawing) == 0;
+    if (drawn) {
+        ImageWritePng(IMAGE_NO_FOLLOW, kDebugFileName, picture);
+    }
+    ImageFree(picture);
+    return drawn ? 0 : QR_ERR_PICTURE;
 }
 
 }  // namespace
 
 int DrawSymbol(uint32_t flags, Image* image, int x, int y) {
-    const int cell = image->cellSize == 0 ? 1 : image->cellSize;
-    const int64_t pictureSide = static_cast<int64_t>(image->moduleCount) * cell;
-    const int64_t quietMargin = static_cast<int64_t>(kQuietModules) * cell + 1;
-    const int64_t drawnSide = pictureSide + 2 * quietMargin;
-    int result = QR_ERR_PICTURE;
-    Image* picture = nullptr;
-    // A side that does not fit an int cannot be drawn; ImageCreate refuses
-    // other sizes it cannot hold.
-    if (pictureSide > 0 && drawnSide <= INT_MAX) {
-        // Every pixel is drawn, so the store needs no fill first.
-        picture = ImageCreate(IMAGE_NO_FILL, static_cast<int>(pictureSide),
-                              static_cast<int>(pictureSide), 3, 0, 0, nullptr);
+    Layout layout{};
+    int result = PlanLayout(image, &layout) ? 0 : QR_ERR_PICTURE;
+    if (result == 0 && (image->flags & IMAGEFLAG_VERBOSE2) != 0) {
+        result = StoreBareSymbol(image, layout);
     }
-    if (picture != nullptr) {
-        const int side = static_cast<int>(drawnSide);
-        const int margin = static_cast<int>(quietMargin);
-        // A drawn area inside the target gets its frame first and the picture
-        // band by band as it is drawn; one that reaches past the target's
-        // edges is filled and pasted whole, each clipped as usual.
-        const bool inside = AreaInside(image, x, y, side);
-        bool filled = !inside || FillFrame(flags, image, x, y, side, margin);
-        BandTarget bands{flags, image, x + margin, y + margin, filled};
-        if (DrawModules(picture, image, cell, inside ? &bands : nullptr)) {
-            result = side;
-            if ((image->flags & IMAGEFLAG_VERBOSE) != 0) {
-                std::printf("[QRCode] Image size             =%d\n", result);
-            }
-            if ((image->flags & IMAGEFLAG_VERBOSE2) != 0) {
-                // The bare symbol for inspection; a failed write does not matter.
-                ImageWritePng(IMAGE_NO_FOLLOW, kDebugFileName, picture);
-            }
-            bool pasted = bands.ok;
-            if (!inside) {
-                filled = ImageFillRect(flags, image, x, y, side, side, image->lightColour) >= 0;
-                pasted = filled &&
-                         ImagePaste(flags, image, x + margin, y + margin, picture, 0, 0, 0, 0) >= 0;
-            }
-            if (!filled) {
-                result = QR_ERR_FILL;
-            } else if (!pasted) {
-                result = QR_ERR_PASTE;
-            }
+    if (result == 0) {
+        if ((image->flags & IMAGEFLAG_VERBOSE) != 0) {
+            std::printf("[QRCode] Image size             =%d\n", layout.side);
         }
+        result = DrawIntoImage(flags, image, x, y, layout);
     }
-    ImageFree(picture);
     FreeSymbolMatrix(image);
-    return result;
+    return result == 0 ? layout.side : result;
 }
