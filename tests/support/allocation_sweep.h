@@ -15,8 +15,7 @@
 // allocation; *allocations gets how many allocations the complete call made
 // and *succeeded its result.
 template <typename Run>
-std::vector<int> SweepAllocations(Run run, long* allocations, int* succeeded,
-                                  bool sticky = false) {
+std::vector<int> SweepAllocations(Run run, long* allocations, int* succeeded, bool sticky = false) {
     std::vector<int> results;
     for (long n = 1;; ++n) {
         const long before = MemAllocCalls();
