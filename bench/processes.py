@@ -148,19 +148,12 @@ def main():
 
     # The floor writes the very pixels of the console program's drawing.
     run([cli, "-s", "4", "-e", "2", "hello.bmp", "HELLO"])
-    pixels, width, height = bmp_to_rgb("hello.bmp")
-    with open("hello.rgb", "wb") as f:
-        f.write(pixels)
+    width, height = raw_pixels("hello.bmp", "hello.rgb")
     commands = {
         "cli": [cli, "-s", "4", "-e", "2", "out.png", "HELLO"],
         "floor": [floor, "floor.png", "hello.rgb", str(width), str(height)],
     }
-    times = {name: [] for name in commands}
-    for _ in range(RUNS):
-        order = list(commands)
-        random.shuffle(order)
-        for name in order:
-            times[name].append(run(commands[name]))
+    hello = alternate(commands, RUNS)
 
     message = (WORDS * 40)[:2953]
     with open("message.txt", "w") as f:
@@ -191,8 +184,8 @@ def main():
         "hello": {
             "runs": RUNS,
             "pixels": [width, height],
-            "cli_median_s": statistics.median(times["cli"]),
-            "floor_median_s": statistics.median(times["floor"]),
+            "cli_median_s": hello["cli"],
+            "floor_median_s": hello["floor"],
             "cli_peak_kib": peak_kib(commands["cli"]),
             "floor_peak_kib": peak_kib(commands["floor"]),
         },
