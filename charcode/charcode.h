@@ -38,6 +38,10 @@ int SjisToEuc(const char* source, char* destination, int capacity);
 // not fit ends at the last whole character. 0, or -12 when the working buffer
 // or the converter cannot be had (then nothing is written).
 int Utf8ToSjis(const char* source, char* destination, int capacity);
+// Whether `byte` starts a double-byte character of code page 932.
+constexpr bool IsSjisLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 int SjisToUtf8(const char* source, char* destination, int capacity);
 
 // ---- Code tables and other converters ------------------------------------

@@ -12,15 +12,9 @@ namespace {
 
 constexpr UINT kShiftJis = 932;
 
-bool InRange(unsigned char byte, unsigned char low, unsigned char high) {
-    return byte >= low && byte <= high;
-}
-
 // Bytes of the Shift-JIS character at `bytes` as the code page splits text.
 size_t CharacterBytes(const unsigned char* bytes, size_t left) {
-    const unsigned char lead = bytes[0];
-    const bool isLead = InRange(lead, 0x81, 0x9F) || InRange(lead, 0xE0, 0xFC);
-    return isLead && left > 1 ? SjisUnreadableRun(bytes, left) : 1;
+    return IsSjisLeadByte(bytes[0]) && left > 1 ? SjisUnreadableRun(bytes, left) : 1;
 }
 
 }  // namespace

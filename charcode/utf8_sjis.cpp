@@ -134,8 +134,7 @@ void CopySjis(const char* sjis, size_t length, char* destination, size_t capacit
     size_t used = 0;
     while (used < length) {
         const auto lead = static_cast<unsigned char>(sjis[used]);
-        const size_t size =
-            (InRange(lead, 0x81, 0x9F) || InRange(lead, 0xE0, 0xFC)) && used + 1 < length ? 2 : 1;
+        const size_t size = IsSjisLeadByte(lead) && used + 1 < length ? 2 : 1;
         if (used + size > capacity - 1) {
             break;
         }
@@ -169,9 +168,8 @@ bool TakeWork(size_t length, Work* work) {
 }  // namespace
 
 size_t SjisUnreadableRun(const unsigned char* bytes, size_t left) {
-    const unsigned char lead = bytes[0];
-    const bool isLead = InRange(lead, 0x81, 0x9F) || InRange(lead, 0xE0, 0xFC);
-    if (isLead && left > 1 && (InRange(bytes[1], 0x40, 0x7E) || InRange(bytes[1], 0x80, 0xFC))) {
+    if (IsSjisLeadByte(bytes[0]) && left > 1 &&
+        (InRange(bytes[1], 0x40, 0x7E) || InRange(bytes[1], 0x80, 0xFC))) {
         return 2;
     }
     return 1;

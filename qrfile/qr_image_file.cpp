@@ -64,13 +64,12 @@ int LoadMessageFile(const char* path, char* buffer) {
     return readFailed || closeFailed ? ZEMQR_ERR_FILE_READ : ZEMQR_OK;
 }
 
-// Single-byte ASCII characters of a text. In Shift-JIS a lead byte (0x81 to
-// 0x9F, 0xE0 to 0xFC) takes the byte after it along, which may look like ASCII.
+// Single-byte ASCII characters of a text. In Shift-JIS a lead byte takes the
+// byte after it along, which may look like ASCII.
 size_t AsciiCharacters(const char* text, bool shiftJis) {
     size_t count = 0;
     for (const auto* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0; ++byte) {
-        const bool lead = (*byte >= 0x81 && *byte <= 0x9F) || (*byte >= 0xE0 && *byte <= 0xFC);
-        if (shiftJis && lead && byte[1] != 0) {
+        if (shiftJis && IsSjisLeadByte(*byte) && byte[1] != 0) {
             ++byte;
         } else if (*byte < 0x80) {
             ++count;
