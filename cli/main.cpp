@@ -2,14 +2,14 @@
 
 #include "cli/command_line.h"
 #include "cli/process_setup.h"
-#include "image/file_replace.h"
+#include "qrfile/qrfile.h"
 
 namespace {
 
 // A signal that ends the program part way through a write takes the
 // unfinished file with it; the file it was to replace stays as it was.
 void EndOnSignal(int signal) {
-    ReplacedFileRemoveInProgress();
+    QrFileRemoveUnfinished();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }

@@ -187,7 +187,7 @@ Image* LoadBmp(uint32_t createFlags, std::FILE* file, const char* spillPath) {
 
 int ImageWriteBmp(uint32_t options, const char* fileName, const Image* image) {
     ReplacedFile out;
-    if (ReplacedFileOpen(fileName, (options & IMAGE_NO_FOLLOW) != 0, &out) != 0) {
+    if (ReplacedFileOpen(options, fileName, &out) != 0) {
         return IMAGE_BMP_ERR_OPEN;
     }
     int result = WriteBmpContents(image, out.file);

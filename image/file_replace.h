@@ -5,6 +5,7 @@
 // one writer's whole file. Internal to the image library.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 // Room for a path name with its terminator.
@@ -18,13 +19,14 @@ struct ReplacedFile {
     char temporary[kReplacedNameMax];  // the file written until then
 };
 
-// Opens a file to write `name` with. A name that is a symbolic link is written
-// through to the link's final target, unless `noFollow` is set: then the link
-// itself is replaced. A new file gets mode 0666 less the umask, a replaced
+// Opens a file to write `name` with. `options` are the writer's own
+// (IMAGE_NO_FOLLOW and the like, image/image.h). A name that is a symbolic
+// link is written through to the link's final target, unless the options hold
+// IMAGE_NO_FOLLOW: then the link itself is replaced. A new file gets mode 0666 less the umask, a replaced
 // regular file keeps its permission bits. A name that exists and is neither a
 // regular file nor a link is opened and written in place. 0, or -1 when no
 // file could be opened (nothing is then created).
-int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced);
+int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced);
 
 // Ends the write. With `keep`, everything buffered is written, the file closed
 // and renamed over the name: 0, or -1 when any of that fails, and then the old
@@ -33,7 +35,3 @@ int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced);
 // the temporary file behind.
 int ReplacedFileClose(ReplacedFile* replaced, bool keep);
 
-// Removes the temporary file of the write in progress, if there is one: for a
-// single-threaded program's handler of a signal that ends it (safe to call
-// there). The file that would have been replaced stays as it was.
-void ReplacedFileRemoveInProgress();

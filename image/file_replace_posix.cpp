@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "image/file_replace.h"
+#include "image/image.h"
 
 namespace {
 
@@ -110,7 +111,8 @@ void TakeOverAttributes(int fd, const struct stat& old) {
 
 }  // namespace
 
-int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced) {
+int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced) {
+    const bool noFollow = (options & IMAGE_NO_FOLLOW) != 0;
     replaced->file = nullptr;
     replaced->direct = false;
     replaced->temporary[0] = '\0';
@@ -167,7 +169,7 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
     return renamed ? 0 : -1;
 }
 
-void ReplacedFileRemoveInProgress() {
+void ImageRemoveUnfinishedFile() {
     if (const char* name = temporaryInProgress.exchange(nullptr)) {
         unlink(name);
     }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "image/file_replace.h"
+#include "image/image.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ int CreateTemporary(ReplacedFile* replaced) {
 
 }  // namespace
 
-int ReplacedFileOpen(const char* name, bool noFollow, ReplacedFile* replaced) {
+int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced) {
+    const bool noFollow = (options & IMAGE_NO_FOLLOW) != 0;
     replaced->file = nullptr;
     replaced->direct = false;
     replaced->temporary[0] = '\0';
@@ -133,7 +135,7 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
     return moved ? 0 : -1;
 }
 
-void ReplacedFileRemoveInProgress() {
+void ImageRemoveUnfinishedFile() {
     if (const char* name = temporaryInProgress.exchange(nullptr)) {
         DeleteFileA(name);
     }

@@ -139,6 +139,11 @@ int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int h
 
 constexpr uint32_t IMAGE_NO_FOLLOW = 0x00010000;
 
+// Removes the new file of a write in progress, if there is one: for a
+// single-threaded program's handler of a signal that ends it (safe to call
+// there). The file that would have been replaced stays as it was.
+void ImageRemoveUnfinishedFile();
+
 // ---- BMP files -----------------------------------------------------------
 
 // The stage at which ImageWriteBmp failed (-3 to -5 are not used).

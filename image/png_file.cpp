@@ -328,7 +328,7 @@ int ImageWritePng(uint32_t options, const char* fileName, const Image* image) {
         return IMAGE_PNG_ERR_HEADER;  // no PNG header fits; refused before the file is made
     }
     ReplacedFile out;
-    if (ReplacedFileOpen(fileName, (options & IMAGE_NO_FOLLOW) != 0, &out) != 0) {
+    if (ReplacedFileOpen(options, fileName, &out) != 0) {
         return IMAGE_PNG_ERR_OPEN;
     }
     PngWriteJob job{};

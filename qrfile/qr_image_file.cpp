@@ -127,6 +127,10 @@ int StoreDrawing(char* fileName, Image* work, int side) {
 
 }  // namespace
 
+void QrFileRemoveUnfinished() {
+    ImageRemoveUnfinishedFile();
+}
+
 bool QrFileNameGetsPngSuffix(const char* fileName) {
     const size_t length = std::strlen(fileName);
     return !EndsWithIgnoringCase(fileName, length, ".bmp") &&

@@ -13,3 +13,8 @@ constexpr int kQrPngSuffixLength = 4;
 // Whether ZEMQRFile appends ".png" to this output name: it has fewer than 4
 // characters, or does not end in ".bmp" or ".png" in any letter case.
 bool QrFileNameGetsPngSuffix(const char* fileName);
+
+// For the console program's handler of a signal that ends it part way through
+// a write: removes the unfinished file, so the one it was to replace stays as
+// it was. Safe to call in a signal handler.
+void QrFileRemoveUnfinished();
