@@ -30,6 +30,7 @@ extern "C" {
 
 /* Bits of the flags word (all other bits are ignored). */
 #define IMAGEFLAG_MESSAGE_FILE 0x00000001u /* message is the name of a file holding it */
+#define IMAGEFLAG_UTF8_NAMES 0x00000002u   /* fileName (and a message file's name) is UTF-8 */
 #define IMAGEFLAG_TEXT 0x00001000u         /* never split a Shift-JIS character when cutting */
 #define IMAGEFLAG_VERBOSE2 0x40000000u     /* also store the bare symbol as "qr.png" */
 #define IMAGEFLAG_VERBOSE 0x80000000u      /* print the encoder's trace on standard output */
