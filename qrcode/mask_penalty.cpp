@@ -8,7 +8,10 @@
 // once into the modules no mask touches, the data bits and where the data
 // modules are, and each mask's lines are built from these, the periodic mask
 // pattern and the mask's format information.
+#if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
+#define ZEM_X86_POPCOUNT_CHOICE 1
+#endif
 
 #include <bit>
 #include <cassert>
@@ -257,6 +260,7 @@ template <bool kInstruction>
     return ScoreLinesOf<3, kInstruction>(rows, columns, n);
 }
 
+#if defined(ZEM_X86_POPCOUNT_CHOICE)
 [[gnu::target("popcnt")]] int ScoreLinesWithInstruction(const Line* rows, const Line* columns,
                                                         int n) {
     return ScoreLinesIn<true>(rows, columns, n);
@@ -288,6 +292,13 @@ int ScoreLines(const Line* rows, const Line* columns, int n) {
     return kHasPopcount ? ScoreLinesWithInstruction(rows, columns, n)
                         : ScoreLinesWithoutInstruction(rows, columns, n);
 }
+#else
+// Elsewhere the inline bit count: portable, and the compiler turns it into
+// the target's own instructions where it has them.
+int ScoreLines(const Line* rows, const Line* columns, int n) {
+    return ScoreLinesIn<false>(rows, columns, n);
+}
+#endif
 
 // A line of the symbol as it stands before masking, split three ways:
 // modules no mask changes, data bits, and where the data modules are.
