@@ -26,8 +26,42 @@ void PutLe32(uint8_t* at, uint32_t value) {
     PutLe16(at + 2, value >> 16);
 }
 
+uint32_t GetLe16(const uint8_t* at) {
+    return at[0] | (at[1] << 8);
+}
+
 uint32_t GetLe32(const uint8_t* at) {
-    return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<uint32_t>(at[3]) << 24);
+    return GetLe16(at) | (GetLe16(at + 2) << 16);
+}
+
+// The information header as it lies in a file, little-endian on every host;
+// the record holds it in the host's byte order.
+void PutInfoHeader(uint8_t* at, const BmpInfoHeader& info) {
+    PutLe32(at, info.size);
+    PutLe32(at + 4, static_cast<uint32_t>(info.width));
+    PutLe32(at + 8, static_cast<uint32_t>(info.height));
+    PutLe16(at + 12, info.planes);
+    PutLe16(at + 14, info.bitCount);
+    PutLe32(at + 16, info.compression);
+    PutLe32(at + 20, info.sizeImage);
+    PutLe32(at + 24, static_cast<uint32_t>(info.xPelsPerMetre));
+    PutLe32(at + 28, static_cast<uint32_t>(info.yPelsPerMetre));
+    PutLe32(at + 32, info.coloursUsed);
+    PutLe32(at + 36, info.coloursImportant);
+}
+
+BmpInfoHeader GetInfoHeader(const uint8_t* at) {
+    return {GetLe32(at),
+            static_cast<int32_t>(GetLe32(at + 4)),
+            static_cast<int32_t>(GetLe32(at + 8)),
+            static_cast<uint16_t>(GetLe16(at + 12)),
+            static_cast<uint16_t>(GetLe16(at + 14)),
+            GetLe32(at + 16),
+            GetLe32(at + 20),
+            static_cast<int32_t>(GetLe32(at + 24)),
+            static_cast<int32_t>(GetLe32(at + 28)),
+            GetLe32(at + 32),
+            GetLe32(at + 36)};
 }
 
 // Colour table entries stored with the Image: colours used, or the full table
@@ -78,7 +112,11 @@ int WriteBmpContents(const Image* image, std::FILE* file) {
     if (!WriteAll(file, header, sizeof header)) {
         return IMAGE_BMP_ERR_FILE_HEADER;
     }
-    if (!WriteAll(file, &image->info, kInfoHeaderSize + 4 * paletteEntries)) {
+    // Header and colour table in one write, as they follow each other.
+    uint8_t info[kInfoHeaderSize + sizeof image->palette];
+    PutInfoHeader(info, image->info);
+    std::memcpy(info + kInfoHeaderSize, image->palette, 4 * paletteEntries);
+    if (!WriteAll(file, info, kInfoHeaderSize + 4 * paletteEntries)) {
         return IMAGE_BMP_ERR_INFO_HEADER;
     }
     if (image->spillFile != nullptr) {
@@ -145,11 +183,12 @@ bool CopyFileToSpill(std::FILE* file, Image* image) {
 // Reads headers, colour table and pixels from an open BMP file.
 Image* LoadBmp(uint32_t createFlags, std::FILE* file, const char* spillPath) {
     uint8_t fileHeader[kFileHeaderSize];
-    BmpInfoHeader info;
+    uint8_t infoHeader[kInfoHeaderSize];
     if (!ReadAll(file, fileHeader, sizeof fileHeader) || fileHeader[0] != 'B' ||
-        fileHeader[1] != 'M' || !ReadAll(file, &info, sizeof info)) {
+        fileHeader[1] != 'M' || !ReadAll(file, infoHeader, sizeof infoHeader)) {
         return nullptr;
     }
+    BmpInfoHeader info = GetInfoHeader(infoHeader);
     const uint32_t headerSize = info.size == 0 ? kInfoHeaderSize : info.size;
     const int paletteEntries = NormaliseHeader(&info);
     if (paletteEntries < 0 || std::fseek(file, 0, SEEK_END) != 0) {

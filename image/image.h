@@ -14,7 +14,7 @@
 // ---- The record ----------------------------------------------------------
 
 #pragma pack(push, 1)
-struct BmpInfoHeader {  // BITMAPINFOHEADER, little-endian as on disk
+struct BmpInfoHeader {  // BITMAPINFOHEADER as laid out on disk, in host byte order
     uint32_t size;
     int32_t width;
     int32_t height;
@@ -41,7 +41,7 @@ constexpr int kSpillPathSize = 272;
 
 struct Image {
     BmpInfoHeader info;
-    RgbQuad palette[256];  // follows info directly, so both are written as one block
+    RgbQuad palette[256];  // follows info directly, as in a file
     uint32_t createFlags;
     std::FILE* spillFile;  // file-backed Images only
     char spillPath[kSpillPathSize];

@@ -211,7 +211,10 @@ TEST(DumpLineTest, LongestLineFitsTheDocumentedBuffer) {
 }
 
 TEST(DumpLineTest, ElementCutOffByTheEndOfTheData) {
-    std::vector<unsigned char> data = {1, 0, 0, 0, 0, 0};
+    // Values are shown in the host's byte order.
+    std::vector<unsigned char> data = {0, 0, 0, 0, 0, 0};
+    const int32_t one = 1;
+    std::memcpy(data.data(), &one, sizeof one);
     long position = 0;
     int carry = 0;
     Dumped line = Dump(DUMP_INT32, data, &position, &carry);
