@@ -211,7 +211,6 @@ bool FileNameTooLong(const Settings& s) {
 // The message for a result code: a format taking the code, or nullptr for
 // success and for codes that have none.
 const char* ResultMessage(int result) {
-    constexpr int kWriterCodes = 14;  // a writer's own codes run from -1 down to this
     struct Range {
         int high;
         int low;
@@ -223,12 +222,10 @@ const char* ResultMessage(int result) {
         {ZEMQR_ERR_FILE_READ, ZEMQR_ERR_FILE_READ, "Message file read error\n"},
         {ZEMQR_ERR_IMAGE, ZEMQR_ERR_IMAGE, "Image area create error\n"},
         {ZEMQR_ERR_CROP, ZEMQR_ERR_CROP, "Image area cropping error\n"},
-        {-20, -29, "QR Code image create error [%d]\n"},
-        {-30, -39, "QR Code image rsecc error [%d]\n"},
-        {ZEMQR_PNG_WRITER_OFFSET, ZEMQR_PNG_WRITER_OFFSET - kWriterCodes,
-         ".png file store error [%d]\n"},
-        {ZEMQR_BMP_WRITER_OFFSET, ZEMQR_BMP_WRITER_OFFSET - kWriterCodes,
-         ".bmp file store error [%d]\n"},
+        {ZEMQR_ERR_QR_CREATE, ZEMQR_ERR_QR_CREATE_LAST, "QR Code image create error [%d]\n"},
+        {ZEMQR_ERR_QR_DRAW, ZEMQR_ERR_QR_DRAW_LAST, "QR Code image rsecc error [%d]\n"},
+        {ZEMQR_PNG_WRITER_OFFSET, ZEMQR_ERR_PNG_LAST, ".png file store error [%d]\n"},
+        {ZEMQR_BMP_WRITER_OFFSET, ZEMQR_ERR_BMP_LAST, ".bmp file store error [%d]\n"},
     };
     for (const Range& range : kMessages) {
         if (result <= range.high && result >= range.low) {
