@@ -7,17 +7,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diag/build_stamp.h"
 #include "qrfile/qrfile.h"
 
 namespace {
 
-[[gnu::used]] const char kModuleId[] =
-    "Prog Version [zemQRCode] " __DATE__ "/" __TIME__ " [250605.0900.." ZEMQRFILE_VERSION "]";
+[[gnu::used]] const char kModuleId[] = "Prog Version [zemQRCode] " __DATE__ "/" __TIME__
+                                       " [" ZEM_BUILD_STAMP ".." ZEMQRFILE_VERSION "]";
 
 constexpr char kProgramName[] = "zemQRCode";
 constexpr char kOurBaseName[] = "zemqrcode";  // the name, lower-cased, without extension
 constexpr char kVersion[] = ZEMQRFILE_VERSION;
-constexpr char kVersionDate[] = "250605.0900";
+constexpr char kVersionDate[] = ZEM_BUILD_STAMP;
 
 constexpr int kFileNameBufferSize = 256;
 

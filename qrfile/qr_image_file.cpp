@@ -4,14 +4,15 @@
 #include <cstring>
 
 #include "charcode/charcode.h"
+#include "diag/build_stamp.h"
 #include "image/image.h"
 #include "qrcode/qrcode.h"
 #include "qrfile/qrfile.h"
 
 namespace {
 
-[[gnu::used]] const char kModuleId[] =
-    "Prog Version [ZEMQRFile] " __DATE__ "/" __TIME__ " [250605.0900..25.060]";
+[[gnu::used]] const char kModuleId[] = "Prog Version [ZEMQRFile] " __DATE__ "/" __TIME__
+                                       " [" ZEM_BUILD_STAMP ".." ZEMQRFILE_VERSION "]";
 
 constexpr int kMessageMax = kQrMessageBufferSize - 1;
 constexpr uint32_t kEncoderFlags = IMAGEFLAG_TEXT | IMAGEFLAG_VERBOSE2 | IMAGEFLAG_VERBOSE;
