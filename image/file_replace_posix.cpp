@@ -86,17 +86,27 @@ bool MakeTemporaryName(const char* target, char* name) {
     return length > 0 && length < kReplacedNameMax;
 }
 
-// Creates the temporary file; -1 when no name could be had.
+// Creates the temporary file and records it for a signal's clean-up; -1
+// when no name could be had, with errno as the last try left it.
 int CreateTemporary(ReplacedFile* replaced) {
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
         if (!MakeTemporaryName(replaced->target, replaced->temporary)) {
             return -1;
         }
+        // Recorded before it exists: a signal that comes as the file is made
+        // still finds it.
+        temporaryInProgress.store(replaced->temporary);
         // The umask applies as for any new file.
         const int fd =
             open(replaced->temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0 || errno != EEXIST) {
+        if (fd >= 0) {
             return fd;
+        }
+        const int error = errno;
+        ForgetTemporary(replaced);
+        errno = error;
+        if (error != EEXIST) {
+            return -1;
         }
     }
     return -1;
@@ -268,9 +278,6 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
     } else if (noFollow || FollowLinks(replaced->target)) {
         fd = CreateTemporary(replaced);
         const int createError = errno;
-        if (fd >= 0) {
-            temporaryInProgress.store(replaced->temporary);
-        }
         const bool regular = exists && S_ISREG(old.st_mode);
         // Only a file reached through its links, and known by that one name,
         // may be written in place: no planted qr.png or other name of a file
