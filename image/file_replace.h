@@ -19,13 +19,28 @@ struct ReplacedFile {
     char temporary[kReplacedNameMax];  // the file written until then
 };
 
+// Bytes of `name`'s start, at most `most`, that end between two characters
+// of UTF-8 text: a temporary file's name shows this much of its target's.
+inline int NameStartLength(const char* name, int most) {
+    int length = 0;
+    while (length < most && name[length] != '\0') {
+        ++length;
+    }
+    // Back off a character cut short: a continuation byte follows the cut.
+    int cut = length;
+    while (cut > 0 && cut > length - 3 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80 ? length : cut;
+}
+
 // Opens a file to write `name` with. `options` are the writer's own
 // (IMAGE_NO_FOLLOW and the like, image/image.h). A name that is a symbolic
 // link is written through to the link's final target, unless the options hold
-// IMAGE_NO_FOLLOW: then the link itself is replaced. A new file gets mode 0666 less the umask, a replaced
-// regular file keeps its permission bits. A name that exists and is neither a
-// regular file nor a link is opened and written in place. 0, or -1 when no
-// file could be opened (nothing is then created).
+// IMAGE_NO_FOLLOW: then the link itself is replaced. A new file gets mode 0666 less the umask, a
+// replaced regular file keeps its permission bits. A name that exists and is neither a regular file
+// nor a link is opened and written in place. 0, or -1 when no file could be opened (nothing is then
+// created).
 int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced);
 
 // Ends the write. With `keep`, everything buffered is written, the file closed
@@ -34,4 +49,3 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
 // removed (a file written in place stays as it is); returns -1. Never leaves
 // the temporary file behind.
 int ReplacedFileClose(ReplacedFile* replaced, bool keep);
-
