@@ -217,8 +217,16 @@ uint32_t TakeUnicodeForms(const UnicodeArguments& unicode, Settings& s) {
     constexpr int kCharsetUtf8 = 3;
     const bool automatic = s.charset < 1 || s.charset > kCharsetUtf8;
     if (s.messageFile == nullptr && s.messageAt > 0 && (automatic || s.charset == kCharsetUtf8)) {
-        s.messageTooLong = !CopyArgument(s.message, sizeof s.message, unicode.utf8[s.messageAt]);
-        s.charset = kCharsetUtf8;
+        const char* utf8 = unicode.utf8[s.messageAt];
+        // UTF-8 takes more bytes than the ANSI code page: a long text that
+        // code page holds whole still goes as it always did.
+        const bool ansiAsBefore = automatic && unicode.ansiHolds[s.messageAt] &&
+                                  !s.messageTooLong &&
+                                  strnlen(utf8, sizeof s.message) == sizeof s.message;
+        if (!ansiAsBefore) {
+            s.messageTooLong = !CopyArgument(s.message, sizeof s.message, utf8);
+            s.charset = kCharsetUtf8;
+        }
     }
     const bool fileNameHeld = s.fileNameAt == 0 || unicode.ansiHolds[s.fileNameAt];
     const bool messageFileHeld = s.messageFile == nullptr || unicode.ansiHolds[s.messageFileAt];
