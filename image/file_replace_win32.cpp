@@ -1,6 +1,8 @@
 // Whole-file replacement on Windows: an exclusively created file in the
 // target's directory, moved over the target once it is complete. A link to a
-// file is written through to that file; a dangling link is replaced.
+// file is written through to that file; a dangling link is replaced. A file
+// with what a move would drop (the hidden or system attribute, a stream of
+// its own) is written in place instead.
 // Names go to the system in UTF-16, so that any character reaches the file:
 // a name comes in the ANSI code page (as the *A calls would take it) or, with
 // IMAGE_UTF8_NAME, in UTF-8, and is held in UTF-8 from the open on.
@@ -24,7 +26,7 @@ namespace {
 
 constexpr int kNameTries = 64;
 constexpr int kBaseShown = 32;  // bytes of the target's name, in the temporary one
-// A refused move is tried again for this long: another writer moving onto
+// A refused move or open is tried again for this long: another writer moving onto
 // the same name, or a virus scanner or indexer glancing at a new file, holds
 // it for a moment only.
 constexpr DWORD kRetryMillis = 2000;
@@ -109,27 +111,91 @@ bool MayPass(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
-// Moves the finished file onto its name, trying again after a refusal that
-// may pass, with a pause that doubles each time.
+// Runs `step` until it succeeds or fails for good: a refusal that may pass
+// is tried again after a pause that doubles each time, about 2 seconds in
+// all.
+template <typename Step>
+bool WithRetries(Step step) {
+    DWORD waited = 0;
+    for (DWORD pause = kFirstPauseMillis;; pause *= 2) {
+        if (step()) {
+            return true;
+        }
+        if (!MayPass(GetLastError()) || waited >= kRetryMillis) {
+            return false;
+        }
+        const DWORD nap = pause < kRetryMillis - waited ? pause : kRetryMillis - waited;
+        Sleep(nap);
+        waited += nap;
+    }
+}
+
+// Moves the finished file onto its name.
 bool MoveOnto(const char* from, const char* to) {
     wchar_t wideFrom[kReplacedNameMax];
     wchar_t wideTo[kReplacedNameMax];
     if (!WideName(from, wideFrom) || !WideName(to, wideTo)) {
         return false;
     }
-    DWORD waited = 0;
-    for (DWORD pause = kFirstPauseMillis;; pause *= 2) {
-        if (MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-            0) {
-            return true;
-        }
-        if (!MayPass(GetLastError()) || waited >= kRetryMillis) {
-            return false;
-        }
-        const DWORD step = pause < kRetryMillis - waited ? pause : kRetryMillis - waited;
-        Sleep(step);
-        waited += step;
+    return WithRetries([&] {
+        return MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               0;
+    });
+}
+
+// Whether the file has a data stream besides its own, which a file moved
+// over it would not carry. A system that cannot list streams has none.
+bool HasOtherStreams(const wchar_t* name) {
+    WIN32_FIND_STREAM_DATA stream;
+    const HANDLE found = FindFirstStreamW(name, FindStreamInfoStandard, &stream, 0);
+    if (found == INVALID_HANDLE_VALUE) {
+        return false;
     }
+    int streams = 1;
+    while (FindNextStreamW(found, &stream) != 0) {
+        ++streams;
+    }
+    FindClose(found);
+    return streams > 1;
+}
+
+// Whether a file moved over this one would lose what the user gave it: the
+// hidden or system attribute, or a stream of its own. Then it is written
+// in place.
+bool KeptOnlyInPlace(DWORD attributes, const wchar_t* name) {
+    return (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
+           HasOtherStreams(name);
+}
+
+// Opens the file that is there for writing, without making one, locks it
+// whole against other writers and only then empties it, so that writers
+// racing for it leave one writer's whole file.
+int OpenInPlace(const wchar_t* name, ReplacedFile* replaced) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!WithRetries([&] {
+            handle = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            return handle != INVALID_HANDLE_VALUE;
+        })) {
+        return -1;
+    }
+    OVERLAPPED whole{};
+    const int fd =
+        LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0 &&
+                SetEndOfFile(handle) != 0
+            ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
+            : -1;
+    if (fd < 0) {
+        CloseHandle(handle);  // and with it the lock
+        return -1;
+    }
+    replaced->direct = true;
+    replaced->file = _fdopen(fd, "wb");
+    if (replaced->file == nullptr) {
+        _close(fd);
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -169,6 +235,12 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
                                      : INVALID_FILE_ATTRIBUTES;
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             return -1;  // a file we may not write stays as it is
+        }
+        // The bare symbol's file is always replaced: a planted link is never
+        // written through.
+        if (attributes != INVALID_FILE_ATTRIBUTES && !noFollow &&
+            KeptOnlyInPlace(attributes, wideTarget)) {
+            return OpenInPlace(wideTarget, replaced);
         }
     }
     const int fd = CreateTemporary(replaced);
