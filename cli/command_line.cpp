@@ -209,10 +209,10 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
 // Takes the message and the names from the Unicode forms of the arguments
 // where they hold more than the ANSI ones. A message goes in UTF-8 unless
 // -k 1 or -k 2 names its character set; automatic then means UTF-8, which
-// the operation stores as Shift-JIS where that loses nothing (a message file
-// is still taken as its bytes). Names stay in
-// the ANSI code page unless one of them cannot be held there: then both go
-// in UTF-8. Returns the flags this adds.
+// the operation stores as Shift-JIS where that loses nothing (a message
+// file is still taken as its bytes). Names stay in the ANSI code page unless
+// one of them cannot be held there: then both go in UTF-8. Returns the flags
+// this adds.
 uint32_t TakeUnicodeForms(const UnicodeArguments& unicode, Settings& s) {
     constexpr int kCharsetUtf8 = 3;
     const bool automatic = s.charset < 1 || s.charset > kCharsetUtf8;
