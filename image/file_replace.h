@@ -22,6 +22,21 @@ struct ReplacedFile {
     char temporary[kReplacedNameMax];  // the file written until then
 };
 
+// Bytes of `name`'s start, at most `most`, that end between two characters
+// of UTF-8 text: a temporary file's name shows this much of its target's.
+inline int NameStartLength(const char* name, int most) {
+    int length = 0;
+    while (length < most && name[length] != '\0') {
+        ++length;
+    }
+    // Back off a character cut short: a continuation byte follows the cut.
+    int cut = length;
+    while (cut > 0 && cut > length - 3 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80 ? length : cut;
+}
+
 // Opens a file to write `name` with. `options` are the writer's own
 // (IMAGE_NO_FOLLOW and the like, image/image.h). A name that is a symbolic
 // link is written through to the link's final target, unless the options hold

@@ -80,9 +80,9 @@ bool MakeTemporaryName(const char* target, char* name) {
     clock_gettime(CLOCK_REALTIME, &now);
     const unsigned serial = temporarySerial.fetch_add(1, std::memory_order_relaxed);
     const unsigned mixed = static_cast<unsigned>(now.tv_nsec) ^ (serial * 0x9E3779B9u);
-    const int length =
-        std::snprintf(name, kReplacedNameMax, "%.*s.%.*s.%d.%08x.tmp", directory, target,
-                      kBaseShown, target + directory, static_cast<int>(getpid()), mixed);
+    const int length = std::snprintf(name, kReplacedNameMax, "%.*s.%.*s.%d.%08x.tmp", directory,
+                                     target, NameStartLength(target + directory, kBaseShown),
+                                     target + directory, static_cast<int>(getpid()), mixed);
     return length > 0 && length < kReplacedNameMax;
 }
 
