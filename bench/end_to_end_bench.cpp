@@ -110,6 +110,27 @@ void QrFileBmp(benchmark::State& state) {
     RunQrFile(state, "zem_bench_e2e.bmp");
 }
 
+// ZEMQRFile called from several threads at once, each writing its own file: a
+// version 7 symbol, cell 4, as PNG (0) or BMP (1). Symbols a second over all
+// threads is the counter; its growth with the threads is the scaling.
+void QrFileThreads(benchmark::State& state) {
+    constexpr int kVersion = 7;
+    const char* suffix = state.range(0) == 0 ? ".png" : ".bmp";
+    const std::string message = FullMessage(kVersion);
+    const std::string path =
+        BenchPath(("zem_bench_thread" + std::to_string(state.thread_index()) + suffix).c_str());
+    char name[512];
+    for (auto _ : state) {
+        std::snprintf(name, sizeof name, "%s", path.c_str());
+        if (ZEMQRFile(0, name, 0, kVersion, kLevelL, 0, 4, kCharsetShiftJis, 0, message.c_str()) !=
+            0) {
+            state.SkipWithError("ZEMQRFile failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 }  // namespace
 
 BENCHMARK(QrFilePng)
@@ -121,3 +142,12 @@ BENCHMARK(QrFileBmp)
     ->ArgsProduct({{40}, {4, 10}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(QrFileBmpPaired)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(QrFileThreads)
+    ->ArgName("bmp")
+    ->Arg(0)
+    ->Arg(1)
+    ->Threads(1)
+    ->Threads(2)
+    ->Threads(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);

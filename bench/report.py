@@ -162,6 +162,41 @@ def comparison_lines(procs):
     return lines
 
 
+def threads_lines(threads):
+    """Symbols a second from 1, 2 and 4 threads calling ZEMQRFile at once."""
+    rates, cpu = {}, {}
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+    for b in threads["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            kind = "BMP" if "/bmp:1/" in b["run_name"] else "PNG"
+            rates[(kind, b["threads"])] = b["items_per_second"]
+            cpu[(kind, b["threads"])] = b["cpu_time"] * scale[b.get("time_unit", "ns")]
+    counts = sorted({n for _, n in rates})
+    ctx = threads["context"]
+    lines = ["", "### Many calls at once: ZEMQRFile from several threads", "",
+             "Each thread writes its own file, a version 7 symbol (level L, 8-bit text "
+             "filling it, cell 4, 214 × 214 pixels); symbols a second over all threads "
+             "(median of the repetitions, wall time), the ratio to one thread, and the "
+             "processor time a symbol takes. "
+             f"This machine has {ctx['num_cpus']} cores, shared with whatever else runs: "
+             f"more than {ctx['num_cpus']} threads cannot go faster, and the rates follow "
+             "how much of the cores the run had (load average at the start: "
+             f"{', '.join(f'{x:.2f}' for x in ctx.get('load_avg', []))}). The processor "
+             "time a symbol takes depends far less on the load: if it stays flat as threads "
+             "are added, the calls do not slow each other.", "",
+             "| Threads | PNG: symbols/s | PNG: × one thread | PNG: CPU a symbol | "
+             "BMP: symbols/s | BMP: × one thread | BMP: CPU a symbol |",
+             "|---|---|---|---|---|---|---|"]
+    for n in counts:
+        cells = []
+        for kind in ("PNG", "BMP"):
+            rate, one = rates.get((kind, n)), rates.get((kind, 1))
+            cells += ([f"{rate:,.0f}", f"{rate / one:.2f}", fmt(cpu[(kind, n)])] if rate and one
+                      else ["?", "?", "?"])
+        lines.append(f"| {n} | " + " | ".join(cells) + " |")
+    return lines
+
+
 def main():
     results, doc, figure = sys.argv[1:4]
     bench = json.load(open(os.path.join(results, "benchmarks.json")))
@@ -248,6 +283,9 @@ def main():
     lines += ["", f"![Time and peak memory against version and cell size]({os.path.basename(figure)})"]
     lines += memory_lines(procs)
     lines += comparison_lines(procs)
+    threads_json = os.path.join(results, "threads.json")
+    if os.path.exists(threads_json):
+        lines += threads_lines(json.load(open(threads_json)))
     lines += ["", END]
 
     fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.2))

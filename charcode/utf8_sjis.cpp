@@ -7,12 +7,13 @@
 
 #include "charcode/charcode.h"
 #include "charcode/codepage.h"
+#include "diag/build_stamp.h"
 #include "diag/memory.h"
 
 namespace {
 
 [[gnu::used]] const char kModuleId[] =
-    "File Version [Utf8Sjis] " __DATE__ "/" __TIME__ " [250605.0900]";
+    "File Version [Utf8Sjis] " __DATE__ "/" __TIME__ " [" ZEM_BUILD_STAMP "]";
 
 constexpr int kNoConverter = -12;
 

@@ -7,17 +7,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diag/build_stamp.h"
 #include "qrfile/qrfile.h"
 
 namespace {
 
-[[gnu::used]] const char kModuleId[] =
-    "Prog Version [zemQRCode] " __DATE__ "/" __TIME__ " [250605.0900.." ZEMQRFILE_VERSION "]";
+[[gnu::used]] const char kModuleId[] = "Prog Version [zemQRCode] " __DATE__ "/" __TIME__
+                                       " [" ZEM_BUILD_STAMP ".." ZEMQRFILE_VERSION "]";
 
 constexpr char kProgramName[] = "zemQRCode";
 constexpr char kOurBaseName[] = "zemqrcode";  // the name, lower-cased, without extension
 constexpr char kVersion[] = ZEMQRFILE_VERSION;
-constexpr char kVersionDate[] = "250605.0900";
+constexpr char kVersionDate[] = ZEM_BUILD_STAMP;
 
 constexpr int kFileNameBufferSize = 256;
 
@@ -32,6 +33,10 @@ struct Settings {
     int verbose = 0;
     bool text = false;
     const char* messageFile = nullptr;  // the argument itself, not a copy
+    // Where the name, the message and the message file's name stand in argv.
+    int fileNameAt = 0;
+    int messageAt = 0;
+    int messageFileAt = 0;
     char fileName[kFileNameBufferSize] = {};
     char message[kQrMessageBufferSize] = {};
     // An argument that did not fit its buffer; only its beginning is held,
@@ -169,8 +174,10 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
         if (argument[0] != '-') {
             if (s.fileName[0] == '\0') {
                 s.fileNameTooLong = !CopyArgument(s.fileName, sizeof s.fileName, argument);
+                s.fileNameAt = i;
             } else if (s.message[0] == '\0') {
                 s.messageTooLong = !CopyArgument(s.message, sizeof s.message, argument);
+                s.messageAt = i;
             }
             continue;
         }
@@ -183,6 +190,7 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
         } else if (option == 'f') {
             if (hasValue) {
                 s.messageFile = argv[++i];
+                s.messageFileAt = i;
             }
         } else if (option == 'h') {
             return false;
@@ -199,6 +207,40 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
     return true;
 }
 
+// Takes the message and the names from the Unicode forms of the arguments
+// where they hold more than the ANSI ones. A message goes in UTF-8 unless
+// -k 1 or -k 2 names its character set; automatic then means UTF-8, which
+// the operation stores as Shift-JIS where that loses nothing (a message
+// file is still taken as its bytes). Names stay in the ANSI code page unless
+// one of them cannot be held there: then both go in UTF-8. Returns the flags
+// this adds.
+uint32_t TakeUnicodeForms(const UnicodeArguments& unicode, Settings& s) {
+    constexpr int kCharsetUtf8 = 3;
+    const bool automatic = s.charset < 1 || s.charset > kCharsetUtf8;
+    if (s.messageFile == nullptr && s.messageAt > 0 && (automatic || s.charset == kCharsetUtf8)) {
+        const char* utf8 = unicode.utf8[s.messageAt];
+        // UTF-8 takes more bytes than the ANSI code page: a long text that
+        // code page holds whole still goes as it always did.
+        const bool ansiAsBefore = automatic && unicode.ansiHolds[s.messageAt] &&
+                                  !s.messageTooLong &&
+                                  strnlen(utf8, sizeof s.message) == sizeof s.message;
+        if (!ansiAsBefore) {
+            s.messageTooLong = !CopyArgument(s.message, sizeof s.message, utf8);
+            s.charset = kCharsetUtf8;
+        }
+    }
+    const bool fileNameHeld = s.fileNameAt == 0 || unicode.ansiHolds[s.fileNameAt];
+    const bool messageFileHeld = s.messageFile == nullptr || unicode.ansiHolds[s.messageFileAt];
+    if (fileNameHeld && messageFileHeld) {
+        return 0;
+    }
+    s.fileNameTooLong = !CopyArgument(s.fileName, sizeof s.fileName, unicode.utf8[s.fileNameAt]);
+    if (s.messageFile != nullptr) {
+        s.messageFile = unicode.utf8[s.messageFileAt];
+    }
+    return IMAGEFLAG_UTF8_NAMES;
+}
+
 // A name that would not fit the buffer, before or after ".png" is appended.
 bool FileNameTooLong(const Settings& s) {
     if (s.fileNameTooLong) {
@@ -211,7 +253,6 @@ bool FileNameTooLong(const Settings& s) {
 // The message for a result code: a format taking the code, or nullptr for
 // success and for codes that have none.
 const char* ResultMessage(int result) {
-    constexpr int kWriterCodes = 14;  // a writer's own codes run from -1 down to this
     struct Range {
         int high;
         int low;
@@ -223,12 +264,10 @@ const char* ResultMessage(int result) {
         {ZEMQR_ERR_FILE_READ, ZEMQR_ERR_FILE_READ, "Message file read error\n"},
         {ZEMQR_ERR_IMAGE, ZEMQR_ERR_IMAGE, "Image area create error\n"},
         {ZEMQR_ERR_CROP, ZEMQR_ERR_CROP, "Image area cropping error\n"},
-        {-20, -29, "QR Code image create error [%d]\n"},
-        {-30, -39, "QR Code image rsecc error [%d]\n"},
-        {ZEMQR_PNG_WRITER_OFFSET, ZEMQR_PNG_WRITER_OFFSET - kWriterCodes,
-         ".png file store error [%d]\n"},
-        {ZEMQR_BMP_WRITER_OFFSET, ZEMQR_BMP_WRITER_OFFSET - kWriterCodes,
-         ".bmp file store error [%d]\n"},
+        {ZEMQR_ERR_QR_CREATE, ZEMQR_ERR_QR_CREATE_LAST, "QR Code image create error [%d]\n"},
+        {ZEMQR_ERR_QR_DRAW, ZEMQR_ERR_QR_DRAW_LAST, "QR Code image rsecc error [%d]\n"},
+        {ZEMQR_PNG_WRITER_OFFSET, ZEMQR_ERR_PNG_LAST, ".png file store error [%d]\n"},
+        {ZEMQR_BMP_WRITER_OFFSET, ZEMQR_ERR_BMP_LAST, ".bmp file store error [%d]\n"},
     };
     for (const Range& range : kMessages) {
         if (result <= range.high && result >= range.low) {
@@ -247,7 +286,7 @@ void ReportResult(int result) {
 
 }  // namespace
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const UnicodeArguments* unicode) {
     const char* invokedAs = argc > 0 && argv[0] != nullptr ? argv[0] : "";
     const char* base = BaseName(invokedAs);
     if (!IsOurName(base)) {
@@ -262,7 +301,7 @@ int RunCommandLine(int argc, char** argv) {
         return kExitUsage;
     }
 
-    uint32_t flags = 0;
+    uint32_t flags = unicode != nullptr ? TakeUnicodeForms(*unicode, s) : 0;
     if (s.verbose > 0) {
         flags |= IMAGEFLAG_VERBOSE;
     }

@@ -21,8 +21,12 @@ constexpr int kElementSize[16] = {1, 2, 4, 4, 8, 1, 8, 16, 2, 2, 4, 4, 8, 1, 8, 
 // Printed width of one value, for the blank of an element cut off by the end
 // of the data.
 constexpr int kValueWidth[16] = {3, 6, 12, 12, 24, 3, 24, 49, 6, 6, 12, 12, 24, 3, 24, 0};
-constexpr int kTypeLongDouble = 7;
-constexpr int kTypeChars = 15;
+// The type code of the options word: DUMP_BYTES ... DUMP_CHARS, as an index.
+constexpr int TypeIndex(uint32_t options) {
+    return static_cast<int>((options >> 12) & 0xF);
+}
+constexpr int kTypeLongDouble = TypeIndex(DUMP_LONG_DOUBLE);
+constexpr int kTypeChars = TypeIndex(DUMP_CHARS);
 
 // The label shrinks as the index grows, so that the header stays 13 wide.
 struct HeaderForm {
@@ -70,31 +74,31 @@ int FormatValue(int type, const unsigned char* bytes, char* out, int room, int* 
     int printed = 0;
     bool zero = true;
     switch (type) {
-        case 1: {
+        case TypeIndex(DUMP_INT16): {
             const auto v = Load<int16_t>(bytes);
             printed = std::snprintf(out, room, "%6hd", v);
             zero = v == 0;
             break;
         }
-        case 2: {
+        case TypeIndex(DUMP_INT32): {
             const auto v = Load<int32_t>(bytes);
             printed = std::snprintf(out, room, "%12d", v);
             zero = v == 0;
             break;
         }
-        case 3: {
+        case TypeIndex(DUMP_FLOAT): {
             const auto v = Load<float>(bytes);
             printed = PrintReal(out, room, "%12.4e", 12, static_cast<double>(v));
             zero = v == 0;
             break;
         }
-        case 4: {
+        case TypeIndex(DUMP_DOUBLE): {
             const auto v = Load<double>(bytes);
             printed = PrintReal(out, room, "%24.15e", 24, v);
             zero = v == 0;
             break;
         }
-        case 6: {
+        case TypeIndex(DUMP_INT64): {
             const auto v = Load<int64_t>(bytes);
             printed = std::snprintf(out, room, "%24lld", static_cast<long long>(v));
             zero = v == 0;
@@ -107,29 +111,31 @@ int FormatValue(int type, const unsigned char* bytes, char* out, int room, int* 
             zero = v == 0;
             break;
         }
-        case 8:
-        case 9: {
+        case TypeIndex(DUMP_HEX16):
+        case TypeIndex(DUMP_UINT16): {
             const auto v = Load<uint16_t>(bytes);
-            printed = std::snprintf(out, room, type == 8 ? "  %04hx" : "%6hu", v);
+            printed =
+                std::snprintf(out, room, type == TypeIndex(DUMP_HEX16) ? "  %04hx" : "%6hu", v);
             zero = v == 0;
             break;
         }
-        case 10:
-        case 11: {
+        case TypeIndex(DUMP_UINT32):
+        case TypeIndex(DUMP_HEX32): {
             const auto v = Load<uint32_t>(bytes);
-            printed = std::snprintf(out, room, type == 10 ? "%12u" : "    %08x", v);
+            printed =
+                std::snprintf(out, room, type == TypeIndex(DUMP_UINT32) ? "%12u" : "    %08x", v);
             zero = v == 0;
             break;
         }
-        case 12:
-        case 14: {
+        case TypeIndex(DUMP_HEX64):
+        case TypeIndex(DUMP_UINT64): {
             const auto v = static_cast<unsigned long long>(Load<uint64_t>(bytes));
-            printed = type == 12 ? std::snprintf(out, room, "%8s%016llx", "", v)
-                                 : std::snprintf(out, room, "%24llu", v);
+            printed = type == TypeIndex(DUMP_HEX64) ? std::snprintf(out, room, "%8s%016llx", "", v)
+                                                    : std::snprintf(out, room, "%24llu", v);
             zero = v == 0;
             break;
         }
-        default:  // 0, 5 and 13: bytes
+        default:  // DUMP_BYTES, and the unnamed codes 5 and 13
             printed = std::snprintf(out, room, " %02x", bytes[0]);
             zero = bytes[0] == 0;
             break;
@@ -212,7 +218,7 @@ int FormatCharacters(bool multibyte, const unsigned char* bytes, long count, lon
 
 int FormatDumpLine(uint32_t options, const char* label, const void* data, long length,
                    long* position, int* carry, char* line) {
-    const int type = static_cast<int>((options >> 12) & 0xF);
+    const int type = TypeIndex(options);
     const int size = kElementSize[type];
     const bool wide = (options & DUMP_WIDE) != 0 && size <= 2;
     const bool charLine = type == kTypeChars;

@@ -138,6 +138,9 @@ int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int h
 // writer prints anything.
 
 constexpr uint32_t IMAGE_NO_FOLLOW = 0x00010000;
+// The file name is UTF-8 (names are taken in the ANSI code page on Windows
+// otherwise; elsewhere a name is its bytes, with or without this).
+constexpr uint32_t IMAGE_UTF8_NAME = 0x00020000;
 
 // Removes the new file of a write in progress, if there is one: for a
 // single-threaded program's handler of a signal that ends it (safe to call
@@ -157,7 +160,7 @@ constexpr int IMAGE_BMP_ERR_COPY_WRITE = -10;  // writing the pixels copied from
 
 // Stores the Image as an uncompressed BMP file: 14-byte file header, the
 // information header and colour table as the record holds them, the pixel
-// store. Options: IMAGE_NO_FOLLOW. 0, or the stage that failed
+// store. Options: IMAGE_NO_FOLLOW, IMAGE_UTF8_NAME. 0, or the stage that failed
 // (IMAGE_BMP_ERR_*). A short write counts as a failure; a failing close or
 // rename counts against the pixels (IMAGE_BMP_ERR_PIXELS, or
 // IMAGE_BMP_ERR_COPY_WRITE for a file-backed Image).
@@ -193,7 +196,7 @@ constexpr int IMAGE_PNG_ERR_ROWS = -11;         // the rows and the end of the f
 
 // Stores the Image as a PNG file of bit depth 8, grey for 1 byte per pixel
 // (its colour table is not consulted), RGB for 3; not interlaced; no
-// ancillary chunks. Options: IMAGE_NO_FOLLOW. 0, or the stage that failed
+// ancillary chunks. Options: IMAGE_NO_FOLLOW, IMAGE_UTF8_NAME. 0, or the stage that failed
 // (IMAGE_PNG_ERR_*). Every short write, failing flush or failing close is a
 // failure of its stage (a failing close or rename: IMAGE_PNG_ERR_ROWS).
 // libpng's messages are not printed.

@@ -64,33 +64,22 @@ bool InStore(const Image* image, int offset, int64_t bytes) {
            offset + bytes <= static_cast<int64_t>(image->info.sizeImage);
 }
 
-}  // namespace
-
-Image* ImageCreate(uint32_t createFlags, int width, int height, int channels, int xPelsPerMetre,
-                   int yPelsPerMetre, const char* spillPath) {
-    if (channels != 1 && channels != 3) {
-        channels = 3;
-    }
-    if (width <= 0 || height <= 0) {
-        return nullptr;
-    }
+// Bytes of the pixel store of a width × height Image of `channels` bytes a
+// pixel (rows padded to 4 bytes), or -1 when that does not fit an int.
+int64_t StoreSize(int width, int height, int channels) {
     const int64_t stride = (static_cast<int64_t>(width) * channels + 3) / 4 * 4;
     // The stride is checked first: a huge stride times a huge height
     // overflows even 64 bits.
     if (stride > INT_MAX || stride * height > INT_MAX) {
-        return nullptr;
+        return -1;
     }
-    const int64_t size = stride * height;
-    const bool fileBacked = (createFlags & IMAGE_FILE_BACKED) != 0;
-    if (fileBacked && (spillPath == nullptr || std::strlen(spillPath) >= kSpillPathSize)) {
-        return nullptr;
-    }
-    const std::size_t blockSize = sizeof(Image) + (fileBacked ? 0 : static_cast<std::size_t>(size));
-    auto* image = static_cast<Image*>(MemAlloc(blockSize));
-    if (image == nullptr) {
-        return nullptr;
-    }
-    std::memset(image, 0, sizeof(Image));
+    return stride * height;
+}
+
+// The header of a new Image; a 1-channel Image gets the grey ramp as its
+// colour table.
+void SetHeader(Image* image, int width, int height, int channels, int64_t size, int xPelsPerMetre,
+               int yPelsPerMetre) {
     image->info.size = sizeof(BmpInfoHeader);
     image->info.width = width;
     image->info.height = height;
@@ -106,6 +95,33 @@ Image* ImageCreate(uint32_t createFlags, int width, int height, int channels, in
             image->palette[i] = RgbQuad{level, level, level, 0};
         }
     }
+}
+
+}  // namespace
+
+Image* ImageCreate(uint32_t createFlags, int width, int height, int channels, int xPelsPerMetre,
+                   int yPelsPerMetre, const char* spillPath) {
+    if (channels != 1 && channels != 3) {
+        channels = 3;
+    }
+    if (width <= 0 || height <= 0) {
+        return nullptr;
+    }
+    const int64_t size = StoreSize(width, height, channels);
+    if (size < 0) {
+        return nullptr;
+    }
+    const bool fileBacked = (createFlags & IMAGE_FILE_BACKED) != 0;
+    if (fileBacked && (spillPath == nullptr || std::strlen(spillPath) >= kSpillPathSize)) {
+        return nullptr;
+    }
+    const std::size_t blockSize = sizeof(Image) + (fileBacked ? 0 : static_cast<std::size_t>(size));
+    auto* image = static_cast<Image*>(MemAlloc(blockSize));
+    if (image == nullptr) {
+        return nullptr;
+    }
+    std::memset(image, 0, sizeof(Image));
+    SetHeader(image, width, height, channels, size, xPelsPerMetre, yPelsPerMetre);
     std::memset(image->lightColour, 0xFF, sizeof image->lightColour);
     image->createFlags = createFlags;
     const uint8_t fill = (createFlags & IMAGE_FILL_WHITE) != 0 ? 0xFF : 0x00;

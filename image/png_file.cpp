@@ -71,6 +71,15 @@ struct PngWriteJob {
     int stage;      // the code returned if the current step fails
 };
 
+// One Image row of blue, green, red pixels as a PNG row of red, green, blue.
+void ToRgbRow(const uint8_t* line, uint8_t* row, int width) {
+    for (int j = 0; j < width; ++j, line += 3, row += 3) {
+        row[0] = line[2];
+        row[1] = line[1];
+        row[2] = line[0];
+    }
+}
+
 // Drives libpng through the file; returns 0 or the stage that failed.
 int WritePngRows(PngWriteJob* job, const Image* image) {
     const int width = image->info.width;
@@ -128,13 +137,7 @@ int WritePngRows(PngWriteJob* job, const Image* image) {
             png_write_row(job->png, job->line);  // grey bytes are taken as they are
             continue;
         }
-        const uint8_t* in = job->line;
-        uint8_t* out = job->row;
-        for (int j = 0; j < width; ++j, in += 3, out += 3) {
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-        }
+        ToRgbRow(job->line, job->row, width);
         png_write_row(job->png, job->row);
     }
     png_write_end(job->png, job->info);
@@ -201,6 +204,26 @@ int ImageChannelsFor(int colourType) {
     }
 }
 
+// The buffers a read fills: the PNG row buffer (`rowsKept` rows of
+// `rowBytes`), the Image and its line buffer. False when one cannot be had;
+// what was made stays in the job for its owner to release.
+bool MakeReadBuffers(PngReadJob* job, std::size_t rowBytes, std::size_t rowsKept, png_uint_32 width,
+                     png_uint_32 height, int channels, const char* spillPath) {
+    job->rows = static_cast<uint8_t*>(MemAlloc(rowBytes * rowsKept));
+    if (job->rows == nullptr) {
+        return false;
+    }
+    std::memset(job->rows, 0, rowBytes * rowsKept);
+    job->image =
+        ImageCreate((job->flags & IMAGE_FILE_BACKED) | IMAGE_FILL_WHITE, static_cast<int>(width),
+                    static_cast<int>(height), channels, 0, 0, spillPath);
+    if (job->image == nullptr) {
+        return false;
+    }
+    job->line = static_cast<uint8_t*>(MemAlloc(static_cast<std::size_t>(channels) * width));
+    return job->line != nullptr;
+}
+
 // Drives libpng through the file into job->image; true when it is complete.
 bool ReadPngRows(PngReadJob* job, const char* spillPath) {
     job->png = png_create_read_struct(kLibpngVersion, &job->note, PngErrorCallback, PngKeepMessage);
@@ -244,19 +267,7 @@ bool ReadPngRows(PngReadJob* job, const char* spillPath) {
     // libpng builds an interlaced row over several passes in the caller's
     // buffer, so such a file needs a buffer for every row.
     const std::size_t rowsKept = passes > 1 ? height : 1;
-    job->rows = static_cast<uint8_t*>(MemAlloc(rowBytes * rowsKept));
-    if (job->rows == nullptr) {
-        return false;
-    }
-    std::memset(job->rows, 0, rowBytes * rowsKept);
-    job->image =
-        ImageCreate((job->flags & IMAGE_FILE_BACKED) | IMAGE_FILL_WHITE, static_cast<int>(width),
-                    static_cast<int>(height), channels, 0, 0, spillPath);
-    if (job->image == nullptr) {
-        return false;
-    }
-    job->line = static_cast<uint8_t*>(MemAlloc(static_cast<std::size_t>(channels) * width));
-    if (job->line == nullptr) {
+    if (!MakeReadBuffers(job, rowBytes, rowsKept, width, height, channels, spillPath)) {
         return false;
     }
     for (int pass = 0; pass < passes; ++pass) {

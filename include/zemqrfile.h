@@ -42,11 +42,21 @@ extern "C" {
 #define ZEMQR_ERR_FILE_READ (-3) /* message file cannot be read, or is empty */
 #define ZEMQR_ERR_IMAGE (-4)     /* work image cannot be created */
 #define ZEMQR_ERR_CROP (-6)      /* cropped image cannot be made */
-/* -20 to -39: the encoder's own codes. A file writer's failure is its own
- * stage code (-1 and down) plus the writer's offset: -61 to -74 from the PNG
- * writer, -81 to -94 from the BMP writer. */
+/* The encoder's own codes: -20 to -29 when it cannot build the module matrix
+ * (-21 and -22 today), -30 to -39 when it cannot draw the symbol into the
+ * image (-31 to -33 today). The rest of each range is reserved. */
+#define ZEMQR_ERR_QR_CREATE (-20)
+#define ZEMQR_ERR_QR_CREATE_LAST (-29)
+#define ZEMQR_ERR_QR_DRAW (-30)
+#define ZEMQR_ERR_QR_DRAW_LAST (-39)
+/* A file writer's failure is its own stage code (-1 and down) plus the
+ * writer's offset. The ranges run to -74 and -94; the PNG writer's stages
+ * run to -11 today (-61 to -71), the BMP writer's to -10 (-81, -82 and -86
+ * to -90). */
 #define ZEMQR_PNG_WRITER_OFFSET (-60)
+#define ZEMQR_ERR_PNG_LAST (-74)
 #define ZEMQR_BMP_WRITER_OFFSET (-80)
+#define ZEMQR_ERR_BMP_LAST (-94)
 
 /* fileName must have room for 4 more characters and the terminator: a name
  * not ending in ".bmp" or ".png" (any case) gets ".png" appended in place. */

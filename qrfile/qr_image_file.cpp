@@ -4,14 +4,16 @@
 #include <cstring>
 
 #include "charcode/charcode.h"
+#include "diag/build_stamp.h"
 #include "image/image.h"
 #include "qrcode/qrcode.h"
+#include "qrfile/message_file.h"
 #include "qrfile/qrfile.h"
 
 namespace {
 
-[[gnu::used]] const char kModuleId[] =
-    "Prog Version [ZEMQRFile] " __DATE__ "/" __TIME__ " [250605.0900..25.060]";
+[[gnu::used]] const char kModuleId[] = "Prog Version [ZEMQRFile] " __DATE__ "/" __TIME__
+                                       " [" ZEM_BUILD_STAMP ".." ZEMQRFILE_VERSION "]";
 
 constexpr int kMessageMax = kQrMessageBufferSize - 1;
 constexpr uint32_t kEncoderFlags = IMAGEFLAG_TEXT | IMAGEFLAG_VERBOSE2 | IMAGEFLAG_VERBOSE;
@@ -53,8 +55,8 @@ bool IsBmpName(const char* fileName) {
 // Reads up to kMessageMax bytes of the file into the zero-filled buffer. An
 // empty file has no message to encode and counts as unreadable, as does a
 // directory (it opens, but cannot be read).
-int LoadMessageFile(const char* path, char* buffer) {
-    std::FILE* file = std::fopen(path, "rb");
+int LoadMessageFile(const char* path, bool utf8Name, char* buffer) {
+    std::FILE* file = OpenMessageFile(path, utf8Name);
     if (file == nullptr) {
         return ZEMQR_ERR_FILE_OPEN;
     }
@@ -104,7 +106,7 @@ bool ConvertToSjis(int charset, char* message, char* converted) {
 
 // Crops the drawing out of the work Image and writes it under the name,
 // which gets ".png" appended unless it names a BMP or PNG file.
-int StoreDrawing(char* fileName, Image* work, int side) {
+int StoreDrawing(uint32_t options, char* fileName, Image* work, int side) {
     Image* drawing = ImageCrop(IMAGE_CONSUME_SOURCE, work, nullptr, 0, 0, side, side);
     if (drawing == nullptr) {
         ImageFree(work);
@@ -112,13 +114,13 @@ int StoreDrawing(char* fileName, Image* work, int side) {
     }
     int written = 0;
     if (IsBmpName(fileName)) {
-        written = ImageWriteBmp(0, fileName, drawing);
+        written = ImageWriteBmp(options, fileName, drawing);
         written = written < 0 ? written + ZEMQR_BMP_WRITER_OFFSET : ZEMQR_OK;
     } else {
         if (QrFileNameGetsPngSuffix(fileName)) {
             std::strcat(fileName, ".png");
         }
-        written = ImageWritePng(0, fileName, drawing);
+        written = ImageWritePng(options, fileName, drawing);
         written = written < 0 ? written + ZEMQR_PNG_WRITER_OFFSET : ZEMQR_OK;
     }
     ImageFree(drawing);
@@ -155,7 +157,8 @@ int32_t ZEMQR_STDCALL ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, in
     }
     const bool fromFile = (flags & IMAGEFLAG_MESSAGE_FILE) != 0;
     if (fromFile) {
-        const int loaded = LoadMessageFile(message, messageBuffer);
+        const int loaded =
+            LoadMessageFile(message, (flags & IMAGEFLAG_UTF8_NAMES) != 0, messageBuffer);
         if (loaded != ZEMQR_OK) {
             return loaded;
         }
@@ -192,5 +195,6 @@ int32_t ZEMQR_STDCALL ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, in
         ImageFree(work);
         return drawn;
     }
-    return StoreDrawing(fileName, work, drawn);
+    return StoreDrawing((flags & IMAGEFLAG_UTF8_NAMES) != 0 ? IMAGE_UTF8_NAME : 0, fileName, work,
+                        drawn);
 }

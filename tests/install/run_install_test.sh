@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix and uses it the way the
-# README tells a new user to: the console program, the library from C through
+# library page (docs/library.md) tells a new user to: the console program, the library from C through
 # pkg-config and through find_package(ZEMQRFile), and from Python via ctypes.
 # Every QR Code written is read back with zbarimg.
 # Usage: run_install_test.sh BUILD_DIR SOURCE_DIR CMAKE C_COMPILER PYTHON
@@ -89,12 +89,12 @@ expect_text from-pkg-config.png "C via pkg-config 2"
 consumer/qr_hello from-cmake "C via CMake 3" >/dev/null
 expect_text from-cmake.png "C via CMake 3"
 
-# Python via ctypes, the README's example as it stands.
+# Python via ctypes, the page's example as it stands.
 LD_LIBRARY_PATH=$lib "$python" "$source/docs/examples/qr_hello.py" from-python "Python 4" >py.out
 [ "$(cat py.out)" = "wrote from-python.png" ] || fail "qr_hello.py printed: $(cat py.out)"
 expect_text from-python.png "Python 4"
 
-# The defaults the README shows.
+# The defaults the page shows.
 LD_LIBRARY_PATH=$lib ./qr_hello_pc >/dev/null
 expect_text hello-c.png "Hello from C"
 LD_LIBRARY_PATH=$lib "$python" "$source/docs/examples/qr_hello.py" >/dev/null

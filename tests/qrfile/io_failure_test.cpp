@@ -5,10 +5,12 @@
 // nothing, nothing is left open, and a file that was there before is either
 // replaced whole or kept as it was.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -181,10 +183,26 @@ TEST(IoFailureTest, AFullFileSystemKeepsTheOldFile) {
     ExpectFailedRunKeepsTheOldFile("small", "small/keep.bmp", {"-s", "4", "-q", "10"}, 0,
                                    ".bmp file store error [-87]\n");
     umount("small");
+    // Room for the folder and one file: no new file beside it, and no
+    // writing over it in place either.
+    ASSERT_EQ(mount("tmpfs", "small", "tmpfs", 0, "size=64k,nr_inodes=2"), 0);
+    ExpectFailedRunKeepsTheOldFile("small", "small/keep.bmp", {"-s", "2"}, 0,
+                                   ".bmp file store error [-81]\n");
+    umount("small");
 }
 
-// Starts the console program with its output thrown away.
-pid_t Start(const std::vector<std::string>& args) {
+// A user the console program runs as: fixed ids with no rights of their own
+// (65534 is nobody; the others need no entry in /etc/passwd).
+struct Identity {
+    uid_t uid;
+    gid_t gid;
+    gid_t extraGroup;  // a supplementary group, or the primary one again
+};
+constexpr uid_t kWriter = 65534;
+constexpr Identity kNobody = {kWriter, kWriter, kWriter};
+
+// Starts the console program with its output thrown away, as `who` when given.
+pid_t Start(const std::vector<std::string>& args, const Identity* who = nullptr) {
     std::vector<char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -195,10 +213,22 @@ pid_t Start(const std::vector<std::string>& args) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
+        if (who != nullptr &&
+            (setgroups(1, &who->extraGroup) != 0 || setresgid(who->gid, who->gid, who->gid) != 0 ||
+             setresuid(who->uid, who->uid, who->uid) != 0)) {
+            _exit(126);
+        }
         execv(ZEM_CLI_PATH, argv.data());
         _exit(127);
     }
     return child;
+}
+
+// The exit status of the console program run as `who`; -1 when it did not exit.
+int RunAs(const Identity& who, const std::vector<std::string>& args) {
+    int status = 0;
+    waitpid(Start(args, &who), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(IoFailureTest, ASignalPartWayKeepsTheOldFile) {
@@ -227,29 +257,190 @@ TEST(IoFailureTest, ASignalPartWayKeepsTheOldFile) {
     ADD_FAILURE() << "the program was never caught writing";
 }
 
-TEST(IoFailureTest, ConcurrentWritersLeaveOneWholeFile) {
-    ScratchDir scratch;
+// Runs 16 console programs at once, as `who` when given, on `folder`/same.png,
+// four times: each time the file is exactly what the writer whose message it
+// holds makes alone, and nothing is left beside it.
+void ExpectConcurrentWritersLeaveOneWholeFile(const std::string& folder, const Identity* who) {
     constexpr int kWriters = 16;
+    const std::string same = folder + "/same.png";
+    const std::vector<std::string> before = Names(folder);
     for (int round = 0; round < 4; ++round) {
         std::vector<pid_t> children;
         for (int i = 0; i < kWriters; ++i) {
             // Messages of different lengths make files of different sizes.
             const std::string message = "RUN " + std::string(static_cast<size_t>(i) * 3, 'X');
-            children.push_back(Start({"zemQRCode", "-s", "3", "same.png", message}));
+            children.push_back(Start({"zemQRCode", "-s", "3", same, message}, who));
         }
         for (const pid_t child : children) {
             int status = -1;
             waitpid(child, &status, 0);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         }
-        // The file is exactly what the writer whose message it holds makes alone.
-        const std::optional<std::string> message = DecodeQrFileWithZxing("same.png");
-        ASSERT_TRUE(message.has_value()) << round;
+        const std::optional<std::string> message = DecodeQrFileWithZxing(same);
+        ASSERT_TRUE(message.has_value()) << folder << " " << round;
         ASSERT_EQ(RunProgram(ZEM_CLI_PATH, {"zemQRCode", "-s", "3", "alone.png", *message}).status,
                   0);
-        EXPECT_EQ(ReadWholeFile("same.png"), ReadWholeFile("alone.png")) << *message;
-        EXPECT_EQ(Names("."), (std::vector<std::string>{"alone.png", "same.png"}));
+        EXPECT_EQ(ReadWholeFile(same), ReadWholeFile("alone.png")) << *message;
+        EXPECT_EQ(Names(folder), before) << folder;
     }
+}
+
+TEST(IoFailureTest, ConcurrentWritersLeaveOneWholeFile) {
+    ScratchDir scratch;
+    std::filesystem::create_directory("replaced");
+    WriteFile("replaced/same.png", "old");
+    ExpectConcurrentWritersLeaveOneWholeFile("replaced", nullptr);
+    if (geteuid() != 0) {
+        return;  // writers in place need another user
+    }
+    // Written in place, one writer at a time: a folder they cannot add to.
+    chmod(scratch.path.c_str(), 0755);
+    std::filesystem::create_directory("kept");
+    WriteFile("kept/same.png", "old");
+    chmod("kept/same.png", 0666);
+    chmod("kept", 0555);
+    ExpectConcurrentWritersLeaveOneWholeFile("kept", &kNobody);
+}
+
+// The value of a file's extended attribute; empty when it has none.
+std::string Attribute(const char* path, const char* attribute) {
+    char value[256];
+    const ssize_t size = getxattr(path, attribute, value, sizeof value);
+    return size < 0 ? std::string() : std::string(value, static_cast<size_t>(size));
+}
+
+// An access list granting user 60001 read and write, mode 0664 around it, as
+// the kernel stores it: a version, then (tag, permissions, id) entries, all
+// little-endian.
+std::string AccessListFor60001() {
+    const uint32_t words[] = {2,   0x0001 | 6 << 16, ~0u, 0x0002 | 6 << 16, 60001, 0x0004 | 6 << 16,
+                              ~0u, 0x0010 | 6 << 16, ~0u, 0x0020 | 4 << 16, ~0u};
+    std::string bytes;
+    for (const uint32_t word : words) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes.push_back(static_cast<char>(word >> shift));
+        }
+    }
+    return bytes;
+}
+
+TEST(IoFailureTest, AnotherUsersFileStaysTheirs) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "running as other users needs root";
+    }
+    ScratchDir scratch;
+    chmod(scratch.path.c_str(), 0755);
+    constexpr uid_t kOwner = 60001;
+    constexpr gid_t kGroup = 60003;
+    const struct {
+        const char* folder;
+        mode_t folderMode;
+        uid_t folderOwner;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        Identity writer;
+        const char* attribute;  // given to the file before the run
+        bool secondName;        // a hard link beside it
+        bool replaced;          // a new file takes the name; else written in place
+    } cases[] = {
+        {"read-only", 0555, 0, 0, 0, 0666, kNobody, nullptr, false, false},
+        {"sticky", 01777, 0, kOwner, kOwner, 0666, {60002, 60002, 60002}, nullptr, false, false},
+        {"own", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, false, false},
+        {"own-group", 0755, kWriter, kWriter, kGroup, 0664, kNobody, nullptr, false, false},
+        {"member",
+         0755,
+         kWriter,
+         kWriter,
+         kGroup,
+         0664,
+         {kWriter, kWriter, kGroup},
+         nullptr,
+         false,
+         true},
+        {"user-attribute", 0755, kWriter, kWriter, kWriter, 0640, kNobody, "user.origin", false,
+         true},
+        {"access-list", 0755, kWriter, kWriter, kWriter, 0664, kNobody, "system.posix_acl_access",
+         false, true},
+        // Replaced all the same: the other name keeps the old file, and the
+        // new one is the writer's.
+        {"linked", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, true, true},
+    };
+    for (const auto& c : cases) {
+        const std::string folder = c.folder;
+        const std::string file = folder + "/label.png";
+        std::filesystem::create_directory(folder);
+        WriteFile(file, "old");
+        ASSERT_EQ(chown(file.c_str(), c.owner, c.group), 0);
+        chmod(file.c_str(), c.mode);
+        if (c.attribute != nullptr) {
+            const std::string value = c.attribute[0] == 'u' ? "scanner 7" : AccessListFor60001();
+            if (setxattr(file.c_str(), c.attribute, value.data(), value.size(), 0) != 0) {
+                ADD_FAILURE() << file << ": no " << c.attribute
+                              << " here: " << std::strerror(errno);
+                continue;
+            }
+        }
+        if (c.secondName) {
+            std::filesystem::create_hard_link(file, folder + "/backup.png");
+        }
+        ASSERT_EQ(chown(folder.c_str(), c.folderOwner, c.folderOwner), 0);
+        chmod(folder.c_str(), c.folderMode);
+        struct stat before {};
+        ASSERT_EQ(stat(file.c_str(), &before), 0);
+        const std::string attribute = c.attribute ? Attribute(file.c_str(), c.attribute) : "";
+
+        EXPECT_EQ(RunAs(c.writer, {"zemQRCode", "-s", "2", file, "NEW"}), 0) << file;
+        EXPECT_EQ(DecodeQrFileWithZxing(file), "NEW") << file;
+        struct stat after {};
+        ASSERT_EQ(stat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino != before.st_ino, c.replaced) << file;
+        EXPECT_EQ(after.st_mode, before.st_mode) << file;
+        if (c.secondName) {
+            EXPECT_EQ(ReadWholeFile(folder + "/backup.png"), "old");
+            EXPECT_EQ(after.st_uid, c.writer.uid);
+        } else {
+            EXPECT_EQ(after.st_uid, before.st_uid) << file;
+            EXPECT_EQ(after.st_gid, before.st_gid) << file;
+        }
+        if (c.attribute != nullptr) {
+            EXPECT_EQ(Attribute(file.c_str(), c.attribute), attribute) << file;
+        }
+        EXPECT_EQ(Names(folder).size(), c.secondName ? 2u : 1u) << file;
+    }
+}
+
+TEST(IoFailureTest, AnotherUsersDebugFileIsNeverWrittenThrough) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "running as other users needs root";
+    }
+    ScratchDir scratch;
+    chmod(scratch.path.c_str(), 0755);
+    // A link planted in the writer's folder, and a file in a folder the
+    // writer cannot add to: neither is written in place.
+    for (const char* folder : {"planted", "read-only"}) {
+        std::filesystem::create_directory(folder);
+        WriteFile(std::string(folder) + "/victim", "old");
+        chmod((std::string(folder) + "/victim").c_str(), 0666);
+    }
+    std::filesystem::create_symlink("victim", "planted/qr.png");
+    ASSERT_EQ(chown("planted", kWriter, kWriter), 0);
+    std::filesystem::rename("read-only/victim", "read-only/qr.png");
+    chmod("read-only", 0555);
+    chmod(scratch.path.c_str(), 0777);  // for the images themselves
+    for (const char* folder : {"planted", "read-only"}) {
+        const std::string qr = std::string(folder) + "/qr.png";
+        const std::string out = scratch.path + "/" + folder + ".png";
+        ASSERT_EQ(chdir(folder), 0);
+        EXPECT_EQ(RunAs(kNobody, {"zemQRCode", "-v2", "-s", "2", out, "NEW"}), 0) << folder;
+        ASSERT_EQ(chdir(".."), 0);
+        EXPECT_EQ(DecodeQrFileWithZxing(out), "NEW") << folder;
+        if (std::filesystem::is_symlink(qr)) {
+            ADD_FAILURE() << qr << " is still the link";
+        }
+    }
+    EXPECT_EQ(ReadWholeFile("planted/victim"), "old");
+    EXPECT_EQ(ReadWholeFile("read-only/qr.png"), "old");
 }
 
 TEST(IoFailureTest, WritersKeepLinksDevicesAndModes) {

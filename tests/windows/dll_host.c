@@ -1,8 +1,9 @@
 /* Loads the shared library by name at run time, finds both exports and calls
  * each with every request of the table below, printing one line per call:
- * the export, the result code and the name buffer after the call. Run in an
- * empty directory; the files it leaves there are compared with another
- * build's. Usage: dll_host LIBRARY */
+ * the export, the result code and the name buffer after the call. Run in a
+ * directory holding only the UTF-8-named message file the caller makes; the
+ * files it leaves there are compared with another build's. Usage:
+ * dll_host LIBRARY */
 #include <stdio.h>
 #include <string.h>
 
@@ -55,6 +56,15 @@ static const struct Request kRequests[] = {
     {0, "huge.png", 0, 0, 2, 0, 20000000, 0, 0, "HUGE"},
     {0, "no-such-dir/x.png", 0, 0, 2, 0, 2, 0, 0, "PNG"},
     {0, "no-such-dir/x.bmp", 0, 0, 2, 0, 2, 0, 0, "BMP"},
+    /* UTF-8 names: one longer than a temporary file's name shows (cut inside
+     * a character), and a message file's ("\xe3\x83\xa1...txt", which the
+     * caller makes). */
+    {IMAGEFLAG_UTF8_NAMES,
+     "_\xe3\x83\xa9\xe3\x83\x99\xe3\x83\xab\xe3\x83\xa9\xe3\x83\x99\xe3\x83\xab\xe3\x83\xa9"
+     "\xe3\x83\x99\xe3\x83\xab\xe3\x83\xa9\xe3\x83\x99\xe3\x83\xab_\xc3\xa9",
+     0, 0, 2, 0, 2, 3, 0, "caf\xc3\xa9 \xe2\x98\x95 \xe6\x97\xa5\xe6\x9c\xac Hello"},
+    {IMAGEFLAG_UTF8_NAMES | IMAGEFLAG_MESSAGE_FILE, "\xe6\x97\xa5\xe6\x9c\xac.bmp", 0, 0, 2, 0, 2,
+     0, 0, "\xe3\x83\xa1\xe3\x83\x83\xe3\x82\xbb\xe3\x83\xbc\xe3\x82\xb8_\xc3\xbc.txt"},
 };
 
 int main(int argc, char** argv) {

@@ -1,6 +1,7 @@
+#include "cli/program.h"
+
 #include <csignal>
 
-#include "cli/command_line.h"
 #include "cli/process_setup.h"
 #include "qrfile/qrfile.h"
 
@@ -23,7 +24,7 @@ void EndOn(int signal) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int StartProgram(int argc, char** argv, const UnicodeArguments* unicode) {
     PrepareProcess();
     EndOn(SIGINT);
     EndOn(SIGTERM);
@@ -36,5 +37,5 @@ int main(int argc, char** argv) {
     // report, instead of killing us without a word.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
-    return RunCommandLine(argc, argv);
+    return RunCommandLine(argc, argv, unicode);
 }
