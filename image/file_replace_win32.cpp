@@ -1,9 +1,9 @@
 // Whole-file replacement on Windows: an exclusively created file in the
 // target's directory, moved over the target once it is complete. A link to a
 // file is written through to that file; a dangling link is replaced. A file
-// with what a move would drop (the hidden or system attribute, a stream of
-// its own, an owner or access list a new file there would not get) is
-// written in place instead.
+// with one name and what a move would drop (the hidden or system attribute,
+// a stream of its own, an owner or access list a new file there would not
+// get) is written in place instead.
 // Names go to the system in UTF-16, so that any character reaches the file:
 // a name comes in the ANSI code page (as the *A calls would take it) or, with
 // IMAGE_UTF8_NAME, in UTF-8, and is held in UTF-8 from the open on.
@@ -288,6 +288,11 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         // A device (NUL, CON, a pipe) is written as it is: nothing to replace.
         replaced->direct = GetFileType(existing) != FILE_TYPE_DISK;
         const bool followed = replaced->direct || noFollow || FinalPath(existing, replaced->target);
+        // A file with other names is replaced: written in place, it would
+        // change them too.
+        BY_HANDLE_FILE_INFORMATION information;
+        const bool oneName = GetFileInformationByHandle(existing, &information) != 0 &&
+                             information.nNumberOfLinks == 1;
         CloseHandle(existing);
         if (!followed) {
             return -1;
@@ -304,7 +309,7 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         }
         // The bare symbol's file is always replaced: a planted link is never
         // written through.
-        if (attributes != INVALID_FILE_ATTRIBUTES && !noFollow) {
+        if (attributes != INVALID_FILE_ATTRIBUTES && !noFollow && oneName) {
             if (KeptOnlyInPlace(attributes, wideTarget)) {
                 return OpenInPlace(wideTarget, replaced);
             }
