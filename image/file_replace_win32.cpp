@@ -1,8 +1,9 @@
 // Whole-file replacement on Windows: an exclusively created file in the
 // target's directory, moved over the target once it is complete. A link to a
 // file is written through to that file; a dangling link is replaced. A file
-// with what a move would drop (the hidden or system attribute, a stream of
-// its own) is written in place instead.
+// with one name and what a move would drop (the hidden or system attribute,
+// a stream of its own, an owner or access list a new file there would not
+// get) is written in place instead.
 // Names go to the system in UTF-16, so that any character reaches the file:
 // a name comes in the ANSI code page (as the *A calls would take it) or, with
 // IMAGE_UTF8_NAME, in UTF-8, and is held in UTF-8 from the open on.
@@ -26,6 +27,9 @@ namespace {
 
 constexpr int kNameTries = 64;
 constexpr int kBaseShown = 32;  // bytes of the target's name, in the temporary one
+// Room for a file's owner and access list. One that needs more is taken as
+// one of its own, and the file written in place.
+constexpr DWORD kSecurityBytes = 4096;
 // A refused move or open is tried again for this long: another writer moving onto
 // the same name, or a virus scanner or indexer glancing at a new file, holds
 // it for a moment only.
@@ -167,6 +171,65 @@ bool KeptOnlyInPlace(DWORD attributes, const wchar_t* name) {
            HasOtherStreams(name);
 }
 
+// Whether two access lists hold the same entries in the same order; a
+// missing list only equals a missing one.
+bool SameAccessList(ACL* one, ACL* other) {
+    if (one == nullptr || other == nullptr) {
+        return one == other;
+    }
+    if (one->AceCount != other->AceCount) {
+        return false;
+    }
+    for (DWORD i = 0; i < one->AceCount; ++i) {
+        void* first = nullptr;
+        void* second = nullptr;
+        if (GetAce(one, i, &first) == 0 || GetAce(other, i, &second) == 0) {
+            return false;
+        }
+        const WORD size = static_cast<const ACE_HEADER*>(first)->AceSize;
+        if (size != static_cast<const ACE_HEADER*>(second)->AceSize ||
+            std::memcmp(first, second, size) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a file moved over the target would keep its owner and access
+// list. The temporary file, made beside the target, has what any new file
+// there gets, and a move keeps that: an entry given to the target itself
+// (not inherited from its folder), a list protected from inheritance or
+// another owner differ from it. What cannot be read counts as different.
+bool SameSecurity(const wchar_t* target, HANDLE temporary) {
+    constexpr SECURITY_INFORMATION kWanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    alignas(8) BYTE old[kSecurityBytes];
+    alignas(8) BYTE fresh[kSecurityBytes];
+    DWORD needed = 0;
+    if (GetFileSecurityW(target, kWanted, old, kSecurityBytes, &needed) == 0 ||
+        GetKernelObjectSecurity(temporary, kWanted, fresh, kSecurityBytes, &needed) == 0) {
+        return false;
+    }
+    SECURITY_DESCRIPTOR_CONTROL oldControl = 0;
+    SECURITY_DESCRIPTOR_CONTROL freshControl = 0;
+    DWORD revision = 0;
+    PSID oldOwner = nullptr;
+    PSID freshOwner = nullptr;
+    BOOL defaulted = FALSE;
+    BOOL oldPresent = FALSE;
+    BOOL freshPresent = FALSE;
+    ACL* oldList = nullptr;
+    ACL* freshList = nullptr;
+    return GetSecurityDescriptorControl(old, &oldControl, &revision) != 0 &&
+           GetSecurityDescriptorControl(fresh, &freshControl, &revision) != 0 &&
+           ((oldControl ^ freshControl) & SE_DACL_PROTECTED) == 0 &&
+           GetSecurityDescriptorOwner(old, &oldOwner, &defaulted) != 0 &&
+           GetSecurityDescriptorOwner(fresh, &freshOwner, &defaulted) != 0 && oldOwner != nullptr &&
+           freshOwner != nullptr && EqualSid(oldOwner, freshOwner) != 0 &&
+           GetSecurityDescriptorDacl(old, &oldPresent, &oldList, &defaulted) != 0 &&
+           GetSecurityDescriptorDacl(fresh, &freshPresent, &freshList, &defaulted) != 0 &&
+           oldPresent == freshPresent && SameAccessList(oldList, freshList);
+}
+
 // Opens the file that is there for writing, without making one, locks it
 // whole against other writers and only then empties it, so that writers
 // racing for it leave one writer's whole file.
@@ -217,10 +280,19 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         return -1;
     }
     const HANDLE existing = OpenExisting(wide, noFollow);
+    // The final target, when a move onto it must keep its owner and access
+    // list to lose nothing.
+    wchar_t wideTarget[kReplacedNameMax];
+    bool compareSecurity = false;
     if (existing != INVALID_HANDLE_VALUE) {
         // A device (NUL, CON, a pipe) is written as it is: nothing to replace.
         replaced->direct = GetFileType(existing) != FILE_TYPE_DISK;
         const bool followed = replaced->direct || noFollow || FinalPath(existing, replaced->target);
+        // A file with other names is replaced: written in place, it would
+        // change them too.
+        BY_HANDLE_FILE_INFORMATION information;
+        const bool oneName = GetFileInformationByHandle(existing, &information) != 0 &&
+                             information.nNumberOfLinks == 1;
         CloseHandle(existing);
         if (!followed) {
             return -1;
@@ -229,7 +301,6 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
             replaced->file = _wfopen(wide, L"wb");
             return replaced->file != nullptr ? 0 : -1;
         }
-        wchar_t wideTarget[kReplacedNameMax];
         const DWORD attributes = WideName(replaced->target, wideTarget)
                                      ? GetFileAttributesW(wideTarget)
                                      : INVALID_FILE_ATTRIBUTES;
@@ -238,9 +309,11 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         }
         // The bare symbol's file is always replaced: a planted link is never
         // written through.
-        if (attributes != INVALID_FILE_ATTRIBUTES && !noFollow &&
-            KeptOnlyInPlace(attributes, wideTarget)) {
-            return OpenInPlace(wideTarget, replaced);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !noFollow && oneName) {
+            if (KeptOnlyInPlace(attributes, wideTarget)) {
+                return OpenInPlace(wideTarget, replaced);
+            }
+            compareSecurity = true;
         }
     }
     const int fd = CreateTemporary(replaced);
@@ -248,6 +321,15 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         return -1;
     }
     temporaryInProgress.store(replaced->temporary);
+    // Decided on the empty temporary file, before anything is written.
+    if (compareSecurity &&
+        !SameSecurity(wideTarget, reinterpret_cast<HANDLE>(_get_osfhandle(fd)))) {
+        _close(fd);
+        DeleteNamed(replaced->temporary);
+        ForgetTemporary(replaced);
+        replaced->temporary[0] = '\0';
+        return OpenInPlace(wideTarget, replaced);
+    }
     replaced->file = _fdopen(fd, "wb");
     if (replaced->file == nullptr) {
         _close(fd);
