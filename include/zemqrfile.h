@@ -35,24 +35,24 @@ extern "C" {
 #define IMAGEFLAG_VERBOSE2 0x40000000u     /* also store the bare symbol as "qr.png" */
 #define IMAGEFLAG_VERBOSE 0x80000000u      /* print the encoder's trace on standard output */
 
-/* Result codes. */
+/* Result codes: each stage has a code or a range of codes. A range runs
+ * from the define that opens it down to its _LAST define; which codes of a
+ * range occur is listed in docs/messages.md, and the rest are reserved. */
 #define ZEMQR_OK 0
 #define ZEMQR_ERR_PARAMETER (-1) /* output name or message missing, empty or too long */
 #define ZEMQR_ERR_FILE_OPEN (-2) /* message file cannot be opened */
 #define ZEMQR_ERR_FILE_READ (-3) /* message file cannot be read, or is empty */
 #define ZEMQR_ERR_IMAGE (-4)     /* work image cannot be created */
 #define ZEMQR_ERR_CROP (-6)      /* cropped image cannot be made */
-/* The encoder's own codes: -20 to -29 when it cannot build the module matrix
- * (-21 and -22 today), -30 to -39 when it cannot draw the symbol into the
- * image (-31 to -33 today). The rest of each range is reserved. */
+/* The encoder cannot build the module matrix. */
 #define ZEMQR_ERR_QR_CREATE (-20)
 #define ZEMQR_ERR_QR_CREATE_LAST (-29)
+/* The encoder cannot draw the symbol into the image. */
 #define ZEMQR_ERR_QR_DRAW (-30)
 #define ZEMQR_ERR_QR_DRAW_LAST (-39)
 /* A file writer's failure is its own stage code (-1 and down) plus the
- * writer's offset. The ranges run to -74 and -94; the PNG writer's stages
- * run to -11 today (-61 to -71), the BMP writer's to -10 (-81, -82 and -86
- * to -90). */
+ * writer's offset, so its codes run from one below the offset down to its
+ * _LAST define. */
 #define ZEMQR_PNG_WRITER_OFFSET (-60)
 #define ZEMQR_ERR_PNG_LAST (-74)
 #define ZEMQR_BMP_WRITER_OFFSET (-80)
