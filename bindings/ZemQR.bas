@@ -240,9 +240,9 @@ End Function
 
 ' The full path of the ZEMQRFile.dll already loaded in this process, or "".
 Private Function LoadedCopy() As String
-    Dim handle As Variant, name As String, path As String, n As Long
-    name = DLL_NAME
-    handle = GetModuleHandleW(StrPtr(name))
+    Dim handle As Variant, moduleName As String, path As String, n As Long
+    moduleName = DLL_NAME
+    handle = GetModuleHandleW(StrPtr(moduleName))
     If handle = 0 Then Exit Function
     path = String$(1024, vbNullChar)
     n = GetModuleFileNameW(handle, StrPtr(path), 1024)

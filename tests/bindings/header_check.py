@@ -176,7 +176,7 @@ for vba7, earlier in branches:
         errors.append("ZemQR.bas: the #If VBA7 branches differ in more than PtrSafe and LongPtr/Long")
     if re.search(r"^Private Declare (?!PtrSafe )", vba7, re.M) or "PtrSafe" in earlier:
         errors.append("ZemQR.bas: a Declare of the VBA7 branch lacks PtrSafe, or one before VBA7 has it")
-for procedure, params in re.findall(r"^Public (?:Function|Sub) (\w+)\((.*?)\)", bas, re.M):
+for procedure, params in re.findall(r"^Public (?:Function|Sub) (\w+)\((.*)\)(?: As \w+)?$", bas, re.M):
     for param in filter(None, (p.strip() for p in params.split(","))):
         param = param.removeprefix("Optional ")
         if not (param.startswith("ByVal ") or re.match(r"(ByRef )?\w+\(\) As ", param)):
