@@ -12,7 +12,8 @@ tables follow it:
   LongPtr/Long, its public parameters are ByVal (or arrays), and it is ASCII
   with LF line ends (the release zip adds the CR);
 - the README's, the messages page's and the manual page's code ranges and
-  messages are the header's.
+  messages are the header's, and the Office guide's error numbers follow
+  from its codes.
 
 Usage: header_check.py SOURCE_DIR
 """
@@ -269,6 +270,14 @@ for stage in stages:
     want = "{} to {}".format(*code_range(stage)).replace("-", "\\-")
     if item is None or item.group(1) != want:
         errors.append(f"docs/zemQRCode.1: the diagnostic {text!r} is not for n from {want}")
+
+# The Office guide's error numbers: vbObjectError + 512 + |code|, as VBA shows them.
+for code, offset, number, hexadecimal in re.findall(
+        r"^\| (-\d+) \| .* \| vbObjectError \+ (\d+) \| (-\d+) \(([0-9a-f]+)\) \|$", read("docs/office.md"), re.M):
+    want = -0x7FFC0000 + 512 - int(code)  # vbObjectError is &H80040000
+    if console_message(int(code)) is None or int(offset) != 512 - int(code) or int(number) != want \
+            or int(hexadecimal, 16) != want & 0xFFFFFFFF:
+        errors.append(f"docs/office.md: the error number of {code} is not vbObjectError + 512 + {-int(code)}")
 
 if errors:
     sys.exit("\n".join(errors))
