@@ -145,8 +145,8 @@ TEST(QrImageFileTest, AutomaticCharacterSetFollowsThePlatform) {
 // Text kept as UTF-8 (Shift-JIS would lose characters) that is too long for
 // the symbol keeps its whole characters that fit, with or without -t, from
 // the command line, a -k 3 file and the library with charset 3; the trace
-// shows the bytes kept. Each message is `lead` and then `unit` repeated,
-// cut before each 2-, 3- and 4-byte character 1, 2 and 3 bytes into it.
+// shows the bytes kept. Each message is `lead`, then `unit` repeated past
+// the capacity, which falls 1, 2 or 3 bytes into a 2-, 3- or 4-byte unit.
 TEST(QrImageFileTest, OverLongUtf8TextKeepsWholeCharacters) {
     ScratchDir scratch;
     const struct {
@@ -205,7 +205,7 @@ TEST(QrImageFileTest, OverLongUtf8TextKeepsWholeCharacters) {
         library.flags = (c.text ? IMAGEFLAG_TEXT : 0) | (c.file ? IMAGEFLAG_MESSAGE_FILE : 0);
         std::string name = "library.png";
         ASSERT_EQ(Make(library, name, c.file ? "message.txt" : message.c_str()), 0) << where;
-        EXPECT_EQ(FileBytes(name), FileBytes("cli.png")) << where;
+        EXPECT_TRUE(FileBytes(name) == FileBytes("cli.png")) << where << ": files differ";
     }
 
     // Text that fits is stored whole, -t or not, in the smallest version:
