@@ -35,8 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int side = roomy ? cellSize * 185 + 2 : 1 + static_cast<int>((shape >> 8) % 400);
     const int x = roomy ? 0 : static_cast<int8_t>(shape >> 16);
     const int y = roomy ? 0 : static_cast<int8_t>(shape >> 24);
-    // IMAGEFLAG_TEXT only: the verbose bits print and write qr.png.
-    const uint32_t flags = (shape & 4) != 0 ? IMAGEFLAG_TEXT : 0;
+    // The text flags only: the verbose bits print and write qr.png.
+    const uint32_t flags =
+        ((shape & 4) != 0 ? IMAGEFLAG_TEXT : 0) | ((shape & 0x40) != 0 ? QR_FLAG_UTF8_TEXT : 0);
 
     // The message must be terminated: a count of 0 or less means "up to the NUL".
     auto* message = static_cast<uint8_t*>(std::malloc(in.size + 1));

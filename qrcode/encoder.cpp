@@ -43,6 +43,17 @@ bool EndsInsideCharacter(const uint8_t* data, int count) {
     return i > count;
 }
 
+// A cut before data[count] moved back to the start of the UTF-8 character it
+// falls in. A character has at most three continuation bytes, so malformed
+// text moves it no further than that.
+int Utf8CharacterStart(const uint8_t* data, int count) {
+    constexpr int kMostContinuationBytes = 3;
+    for (int back = 0; back < kMostContinuationBytes && (data[count] & 0xC0) == 0x80; ++back) {
+        --count;
+    }
+    return count;
+}
+
 }  // namespace
 
 int DetectDataMode(int mode, const uint8_t* data, int byteCount) {
@@ -77,8 +88,13 @@ int SelectVersion(const Image* image, int mode, int version, int level, const ui
         }
     }
     int encoded = std::min(byteCount, DataCapacity(mode, chosen, level));
-    if (mode == QR_MODE_EIGHT_BIT && (image->flags & IMAGEFLAG_TEXT) != 0 &&
-        EndsInsideCharacter(data, encoded)) {
+    const bool eightBit = mode == QR_MODE_EIGHT_BIT;
+    if (eightBit && (image->flags & QR_FLAG_UTF8_TEXT) != 0) {
+        if (encoded < byteCount) {
+            encoded = Utf8CharacterStart(data, encoded);
+        }
+    } else if (eightBit && (image->flags & IMAGEFLAG_TEXT) != 0 &&
+               EndsInsideCharacter(data, encoded)) {
         if (version == 0 && chosen < kQrMaxVersion) {
             ++chosen;
         } else {

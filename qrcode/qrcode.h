@@ -34,6 +34,11 @@ constexpr int QR_ERR_PICTURE = -31;       // symbol picture cannot be created
 constexpr int QR_ERR_FILL = -32;          // filling the drawn area failed
 constexpr int QR_ERR_PASTE = -33;         // copying the symbol into the target failed
 
+// Encoder flag beside the public IMAGEFLAG_* bits, which a caller's flags are
+// masked to: the message is UTF-8 text, so a cut to the capacity never splits
+// a UTF-8 character, and IMAGEFLAG_TEXT's Shift-JIS rule does not apply.
+constexpr uint32_t QR_FLAG_UTF8_TEXT = 0x00100000;
+
 // ---- Entry -----------------------------------------------------------------
 
 // Encodes byteCount bytes of data (0 or less: up to the first NUL) and draws
@@ -109,7 +114,9 @@ int DataCapacity(int mode, int version, int level);
 // mode that carries every byte.
 int DetectDataMode(int mode, const uint8_t* data, int byteCount);
 // The version to use (the requested one if it is 1 to 40, else the smallest
-// that holds the message) and, through count, the bytes that will be encoded.
+// that holds the message) and, through count, the bytes that will be encoded:
+// in 8-bit mode a cut ends on a whole character of UTF-8 text
+// (QR_FLAG_UTF8_TEXT) or of Shift-JIS text (IMAGEFLAG_TEXT).
 int SelectVersion(const Image* image, int mode, int version, int level, const uint8_t* data,
                   int byteCount, int* count);
 

@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kMessageMax = kQrMessageBufferSize - 1;
 constexpr uint32_t kEncoderFlags = IMAGEFLAG_TEXT | IMAGEFLAG_VERBOSE2 | IMAGEFLAG_VERBOSE;
+static_assert((QR_FLAG_UTF8_TEXT & kEncoderFlags) == 0, "a caller cannot set the internal flag");
 constexpr int kCharsetAuto = 0;
 constexpr int kCharsetEuc = 2;
 constexpr int kCharsetUtf8 = 3;
@@ -170,8 +171,14 @@ int32_t ZEMQR_STDCALL ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, in
     if (charset == kCharsetAuto && !fromFile) {
         charset = PlatformCharCode() + 1;
     }
-    if (ConvertToSjis(charset, messageBuffer, converted) && mode == 0) {
-        mode = QR_MODE_EIGHT_BIT;  // the kept text is not Shift-JIS: never Kanji mode
+    uint32_t encoderFlags = flags & kEncoderFlags;
+    if (ConvertToSjis(charset, messageBuffer, converted)) {
+        if (mode == 0) {
+            mode = QR_MODE_EIGHT_BIT;  // the kept text is not Shift-JIS: never Kanji mode
+        }
+        if (charset == kCharsetUtf8) {
+            encoderFlags |= QR_FLAG_UTF8_TEXT;  // a cut keeps its characters whole
+        }
     }
     if (length == 0) {
         length = static_cast<int32_t>(strnlen(messageBuffer, kMessageMax));
@@ -189,7 +196,7 @@ int32_t ZEMQR_STDCALL ZEMQRFile(uint32_t flags, char* fileName, int32_t mode, in
     ImageSetMaskPattern(0, work, maskPattern);
     ImageSetCellSize(0, work, cellSize);
 
-    const int drawn = QRCode(flags & kEncoderFlags, work, 0, 0, mode, version, level,
+    const int drawn = QRCode(encoderFlags, work, 0, 0, mode, version, level,
                              reinterpret_cast<const uint8_t*>(messageBuffer), length);
     if (drawn < 0) {
         ImageFree(work);

@@ -82,6 +82,13 @@ TEST(EncoderTest, VersionChoiceAndCutting) {
         std::make_pair(1, 17));
     EXPECT_EQ(Select(IMAGEFLAG_TEXT, QR_MODE_EIGHT_BIT, 1, QR_LEVEL_L, lone),
               std::make_pair(1, 16));
+    // UTF-8 text is never read as Shift-JIS (é一 fits version 1 whole); a cut
+    // into malformed UTF-8 moves back three bytes at most.
+    constexpr uint32_t kUtf8Text = QR_FLAG_UTF8_TEXT | IMAGEFLAG_TEXT;
+    EXPECT_EQ(Select(kUtf8Text, QR_MODE_EIGHT_BIT, 0, QR_LEVEL_L, "\u00E9\u4E00"),
+              std::make_pair(1, 5));
+    EXPECT_EQ(Select(kUtf8Text, QR_MODE_EIGHT_BIT, 1, QR_LEVEL_L, std::string(20, '\x80')),
+              std::make_pair(1, 14));
 }
 
 TEST(EncoderTest, TraceLines) {

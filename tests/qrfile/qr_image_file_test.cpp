@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "charcode/charcode.h"
 #include "diag/memory.h"
@@ -139,6 +140,87 @@ TEST(QrImageFileTest, AutomaticCharacterSetFollowsThePlatform) {
     std::string name = "euc.png";
     ASSERT_EQ(Make({.charset = 2}, name, "\xA4\xA2\xA4\xA2\xA4"), 0);
     EXPECT_EQ(DecodeQrFileWithZxing(name), "\x82\xA0\x82\xA0");
+}
+
+// Text kept as UTF-8 (Shift-JIS would lose characters) that is too long for
+// the symbol keeps its whole characters that fit, with or without -t, from
+// the command line, a -k 3 file and the library with charset 3; the trace
+// shows the bytes kept. Each message is `lead`, then `unit` repeated past
+// the capacity, which falls 1, 2 or 3 bytes into a 2-, 3- or 4-byte unit.
+TEST(QrImageFileTest, OverLongUtf8TextKeepsWholeCharacters) {
+    ScratchDir scratch;
+    const struct {
+        bool text, file, charsetNamed;
+        int version, level, capacity;  // the symbol's 8-bit capacity
+        std::string lead, unit;
+    } cases[] = {
+        {false, false, false, 0, 1, 2953, "", "\u00E9"},
+        {false, false, true, 0, 1, 2953, "ab", "\U0001F600"},
+        {true, false, false, 0, 1, 2953, "\u00E9", "\u4E00"},
+        {false, true, true, 0, 1, 2953, "", "\u00FC"},
+        {true, true, true, 0, 1, 2953, "abc", "\U0001F600"},
+        {false, false, false, 10, 2, 213, "Gr\u00FC\u00DFe ", "\u4E00"},
+        {true, false, false, 10, 2, 213, "Gr\u00FC\u00DFe ", "\U0001F600"},
+        {false, false, false, 0, 1, 2953, "", "a"},  // ASCII, converted, fills the symbol
+    };
+    for (const auto& c : cases) {
+        std::string message = c.lead;
+        while (message.size() < static_cast<size_t>(c.capacity) + 8) {
+            message += c.unit;
+        }
+        const size_t units = (c.capacity - c.lead.size()) / c.unit.size();
+        std::string kept = c.lead;
+        for (size_t i = 0; i < units; ++i) {
+            kept += c.unit;
+        }
+        WriteFile("message.txt", message);
+        const std::string where = c.lead + "|" + c.unit + " -q " + std::to_string(c.version);
+
+        std::vector<std::string> args = {"zemQRCode", "-v", "-s", "3"};
+        args.insert(args.end(), {"-e", std::to_string(c.level), "-q", std::to_string(c.version)});
+        if (c.text) {
+            args.push_back("-t");
+        }
+        if (c.charsetNamed) {
+            args.insert(args.end(), {"-k", "3"});
+        }
+        if (c.file) {
+            args.insert(args.end(), {"-f", "message.txt", "cli.png"});
+        } else {
+            args.insert(args.end(), {"cli.png", message});
+        }
+        const ProgramRun run = RunProgram(ZEM_CLI_PATH, args);
+        ASSERT_EQ(run.status, 0) << where << run.err;
+        EXPECT_NE(run.out.find("Output Data bytes  =" + std::to_string(kept.size()) + "\n"),
+                  std::string::npos)
+            << where << run.out;
+        // Compared whole, reported by size: the texts run to thousands of bytes.
+        const std::optional<std::string> read = DecodeQrFileWithZxing("cli.png");
+        EXPECT_TRUE(read == kept) << where << ": " << (read ? read->size() : 0) << " bytes read";
+        if (&c == &cases[0]) {
+            EXPECT_TRUE(DecodeQrFileWithZbar("cli.png") == kept) << where << " (zbar)";
+        }
+
+        Request library{.version = c.version, .level = c.level, .cellSize = 3, .charset = 3};
+        library.flags = (c.text ? IMAGEFLAG_TEXT : 0) | (c.file ? IMAGEFLAG_MESSAGE_FILE : 0);
+        std::string name = "library.png";
+        ASSERT_EQ(Make(library, name, c.file ? "message.txt" : message.c_str()), 0) << where;
+        EXPECT_TRUE(FileBytes(name) == FileBytes("cli.png")) << where << ": files differ";
+    }
+
+    // Text that fits is stored whole, -t or not, in the smallest version:
+    // -t's Shift-JIS rule is for Shift-JIS text only.
+    const std::string fits = "\u00E9\u4E00";
+    for (const char* version : {"0", "10"}) {
+        const ProgramRun run =
+            RunProgram(ZEM_CLI_PATH, {"zemQRCode", "-v", "-t", "-q", version, "fits.png", fits});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("Output Data bytes  =5\n"), std::string::npos) << run.out;
+        EXPECT_EQ(DecodeQrFileWithZxing("fits.png"), fits) << version;
+        if (version[0] == '0') {
+            EXPECT_EQ(LoadPicture("fits.png")->width, 31);  // version 1
+        }
+    }
 }
 
 TEST(QrImageFileTest, EveryAllocationFailureIsReportedAndReleased) {
