@@ -93,6 +93,9 @@ public sealed class MakeTests : IDisposable
     }
 
     [Fact]
+    public void IsStrongNamed() => Assert.NotEmpty(typeof(QRFile).Assembly.GetName().GetPublicKeyToken());
+
+    [Fact]
     public void EightThreadsWriteWhatOneWould()
     {
         string together = Folder("threads", "together"), alone = Folder("threads", "alone");
