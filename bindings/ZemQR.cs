@@ -294,13 +294,20 @@ namespace ZemQR
         {
             var folders = new List<string>();
             string assembly = typeof(QRFile).Assembly.Location;
-            if (!string.IsNullOrEmpty(assembly)) folders.Add(Path.GetDirectoryName(assembly));
+            if (!string.IsNullOrEmpty(assembly)) AddFolder(folders, Path.GetDirectoryName(assembly));
             string relative = AppDomain.CurrentDomain.RelativeSearchPath;
             if (!string.IsNullOrEmpty(relative))
                 foreach (string dir in relative.Split(Path.PathSeparator))
-                    if (dir.Length > 0) folders.Add(Path.Combine(AppDomain.CurrentDomain.BaseDirectory, dir));
-            folders.Add(AppDomain.CurrentDomain.BaseDirectory);
+                    if (dir.Length > 0) AddFolder(folders, Path.Combine(AppDomain.CurrentDomain.BaseDirectory, dir));
+            AddFolder(folders, AppDomain.CurrentDomain.BaseDirectory);
             return folders;
+        }
+
+        // Each folder once, however it was written.
+        static void AddFolder(List<string> folders, string dir)
+        {
+            string full = Path.GetFullPath(dir).TrimEnd(Path.DirectorySeparatorChar, Path.AltDirectorySeparatorChar);
+            if (!folders.Contains(full)) folders.Add(full);
         }
 
         // The files to try for this process, in order.
