@@ -330,7 +330,15 @@ namespace ZemQR
         // the search path is never taken, and keeps what each attempt gave.
         static QRFile()
         {
-            NativeLibrary.SetDllImportResolver(typeof(QRFile).Assembly, Resolve);
+            try
+            {
+                NativeLibrary.SetDllImportResolver(typeof(QRFile).Assembly, Resolve);
+            }
+            catch (InvalidOperationException)
+            {
+                // The class was copied into an assembly that has a resolver of
+                // its own: that one decides.
+            }
         }
 
         static bool resolved;
