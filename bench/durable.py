@@ -5,7 +5,7 @@ under a temporary name, sync them and rename them over the old file
 (zem_png_floor and zem_bmp_floor with --durable). Runs alternate in random
 order; medians of wall time per process.
 
-Usage: durable.py BUILD_DIR WORK_DIR [RUNS]     (WORK_DIR on a disk)
+Usage: durable.py BUILD_DIR WORK_DIR OUT.json [RUNS]     (WORK_DIR on a disk)
 """
 import json
 import os
@@ -15,8 +15,8 @@ from processes import WORDS, alternate, raw_pixels, run
 
 
 def main():
-    build, work = (os.path.abspath(arg) for arg in sys.argv[1:3])
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 41
+    build, work, out = (os.path.abspath(arg) for arg in sys.argv[1:4])
+    runs = int(sys.argv[4]) if len(sys.argv) > 4 else 31
     cli = os.path.join(build, "zemQRCode")
     png_floor = os.path.join(build, "bench", "zem_png_floor")
     bmp_floor = os.path.join(build, "bench", "zem_bmp_floor")
@@ -47,8 +47,8 @@ def main():
         medians["ratio"] = medians["cli"] / medians["floor"]
         print(f"{case}: {medians['cli'] * 1000:.2f} ms, floor {medians['floor'] * 1000:.2f} ms, "
               f"{medians['ratio']:.3f} x")
-    json.dump({"runs": runs, "cases": cases, "loadavg": os.getloadavg()}, sys.stdout, indent=1)
-    print()
+    with open(out, "w") as f:
+        json.dump({"runs": runs, "cases": cases, "loadavg": os.getloadavg()}, f, indent=1)
 
 
 if __name__ == "__main__":
