@@ -311,7 +311,9 @@ unsigned ReplaceTicks() {
 }
 
 Created ReplaceCreate(ReplacedFile* replaced, bool ownerOnly) {
-    // A new file gets what the umask leaves of 0666, as any other.
+    // A new file gets what the umask leaves of 0666, as any other; one that
+    // replaces a file is its owner's alone until it has the old one's
+    // access list, owner and mode.
     const int fd =
         openat(replaced->folder, replaced->temporary,
                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0666);
