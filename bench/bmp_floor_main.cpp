@@ -1,10 +1,17 @@
 // The floor for the console program writing a BMP file: a process that
 // builds the file's bytes in one buffer (read from a file that holds them)
-// and stores them with one fwrite. Usage: zem_bmp_floor OUT.bmp IN.bmp
+// and stores them with one fwrite. Usage: zem_bmp_floor [--durable] OUT.bmp
+// IN.bmp; --durable writes OUT.bmp.tmp, syncs it and renames it over OUT.bmp.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "bench/durable_floor.h"
 
 int main(int argc, char** argv) {
+    const bool durable = argc > 1 && std::strcmp(argv[1], "--durable") == 0;
+    argc -= durable;
+    argv += durable;
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s OUT.bmp IN.bmp\n", argv[0]);
         return 2;
@@ -21,10 +28,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fclose(in);
-    std::FILE* out = std::fopen(argv[1], "wb");
+    char temporary[4096];
+    std::snprintf(temporary, sizeof temporary, "%s.tmp", argv[1]);
+    const char* written = durable ? temporary : argv[1];
+    std::FILE* out = std::fopen(written, "wb");
     const bool ok = out != nullptr &&
                     std::fwrite(bytes, 1, size, out) == static_cast<std::size_t>(size) &&
-                    std::fclose(out) == 0;
+                    std::fclose(out) == 0 && (!durable || SyncAndRename(written, argv[1]) == 0);
     std::free(bytes);
     return ok ? 0 : 1;
 }

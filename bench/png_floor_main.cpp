@@ -1,14 +1,20 @@
 // The floor for the console program: a process that only writes a PNG file
-// of given pixels with libpng. Usage: zem_png_floor OUT.png RAW WIDTH HEIGHT
-// [DEPTH [LEVEL]], RAW holding WIDTH × HEIGHT top-down RGB pixels; DEPTH 1
-// stores them as 1-bit grey instead of 8-bit RGB, LEVEL is zlib's (default
-// 9, -1 for zlib's own default).
+// of given pixels with libpng. Usage: zem_png_floor [--durable] OUT.png RAW
+// WIDTH HEIGHT [DEPTH [LEVEL]], RAW holding WIDTH × HEIGHT top-down RGB
+// pixels; DEPTH 1 stores them as 1-bit grey instead of 8-bit RGB, LEVEL is
+// zlib's (default 9, -1 for zlib's own default). --durable writes OUT.tmp,
+// syncs it and renames it over OUT.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "bench/durable_floor.h"
 #include "bench/png_floor.h"
 
 int main(int argc, char** argv) {
+    const bool durable = argc > 1 && std::strcmp(argv[1], "--durable") == 0;
+    argc -= durable;
+    argv += durable;
     if (argc < 5 || argc > 7) {
         std::fprintf(stderr, "usage: %s OUT.png RAW WIDTH HEIGHT [DEPTH [LEVEL]]\n", argv[0]);
         return 2;
@@ -26,7 +32,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fclose(raw);
-    const int result = WritePngWithLibpng(argv[1], pixels, width, height, depth, level);
+    char temporary[4096];
+    std::snprintf(temporary, sizeof temporary, "%s.tmp", argv[1]);
+    const char* written = durable ? temporary : argv[1];
+    const int result = WritePngWithLibpng(written, pixels, width, height, depth, level);
     std::free(pixels);
-    return result == 0 ? 0 : 1;
+    return result == 0 && (!durable || SyncAndRename(written, argv[1]) == 0) ? 0 : 1;
 }

@@ -128,14 +128,15 @@ int ImageFillRect(uint32_t options, Image* image, int x, int y, int width, int h
 
 // ---- Image files ---------------------------------------------------------
 // Both writers replace a file whole or not at all: they write a new file
-// beside the name and rename it over the name once it is complete, so a
-// failure leaves what was there untouched and removes the new file. A name
-// that is a symbolic link is written through to the link's target (beside
-// which the new file is made), unless the options hold IMAGE_NO_FOLLOW: then
-// the link itself is replaced. A new file gets mode 0666 less the umask; a
-// replaced one keeps its permission bits. A name that exists and is neither a
-// regular file nor a link (a device, a FIFO) is written in place. Neither
-// writer prints anything.
+// beside the name and rename it over the name once it is complete (synced
+// first when it replaces a file), so a failure leaves what was there
+// untouched and removes the new file. A name that is a symbolic link is
+// written through to the link's target (beside which the new file is made),
+// unless the options hold IMAGE_NO_FOLLOW: then whatever is at the name (a
+// link, a FIFO, a device) is replaced, never opened for writing. A new file
+// gets mode 0666 less the umask; a replaced one keeps its owner, group,
+// permission bits and attributes. A device or FIFO reached through the
+// name's links is written in place. Neither writer prints anything.
 
 constexpr uint32_t IMAGE_NO_FOLLOW = 0x00010000;
 // The file name is UTF-8 (names are taken in the ANSI code page on Windows

@@ -7,8 +7,11 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -200,9 +203,15 @@ struct Identity {
 };
 constexpr uid_t kWriter = 65534;
 constexpr Identity kNobody = {kWriter, kWriter, kWriter};
+constexpr Identity kRoot = {0, 0, 0};
 
-// Starts the console program with its output thrown away, as `who` when given.
-pid_t Start(const std::vector<std::string>& args, const Identity* who = nullptr) {
+// How a run treats the file at its name.
+enum class Way { kInPlace, kReplaced, kRefused };
+
+// Starts the console program with its output thrown away, as `who` when
+// given, with `environment` ("NAME=value") added to ours.
+pid_t Start(const std::vector<std::string>& args, const Identity* who = nullptr,
+            const std::vector<std::string>& environment = {}) {
     std::vector<char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -218,6 +227,9 @@ pid_t Start(const std::vector<std::string>& args, const Identity* who = nullptr)
              setresuid(who->uid, who->uid, who->uid) != 0)) {
             _exit(126);
         }
+        for (const std::string& setting : environment) {
+            putenv(const_cast<char*>(setting.c_str()));
+        }
         execv(ZEM_CLI_PATH, argv.data());
         _exit(127);
     }
@@ -231,9 +243,9 @@ int RunAs(const Identity& who, const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(IoFailureTest, ASignalPartWayKeepsTheOldFile) {
-    ScratchDir scratch;
-    ASSERT_EQ(RunProgram(ZEM_CLI_PATH, {"zemQRCode", "-s", "2", "big.bmp", "GOOD"}).status, 0);
+// Ends a write of big.bmp with `signal`; false when the program was never
+// caught writing.
+bool SignalPartWayKeepsTheOldFile(int signal) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         const std::string before = ReadWholeFile("big.bmp").value_or("");
         // Caught while the new file, some 26 MB, is being written beside the old one.
@@ -247,14 +259,24 @@ TEST(IoFailureTest, ASignalPartWayKeepsTheOldFile) {
         if (!writing) {
             continue;  // done before we looked: the old file is now this one
         }
-        kill(child, SIGTERM);
+        kill(child, signal);
         waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
         EXPECT_EQ(ReadWholeFile("big.bmp"), before);
         EXPECT_EQ(Names("."), std::vector<std::string>{"big.bmp"});
-        return;
+        return true;
     }
-    ADD_FAILURE() << "the program was never caught writing";
+    return false;
+}
+
+// Each signal that ends the program part way through a large write leaves
+// the old file as it was and nothing beside it.
+TEST(IoFailureTest, ASignalPartWayKeepsTheOldFile) {
+    ScratchDir scratch;
+    ASSERT_EQ(RunProgram(ZEM_CLI_PATH, {"zemQRCode", "-s", "2", "big.bmp", "GOOD"}).status, 0);
+    for (const int signal : {SIGTERM, SIGUSR1, SIGALRM}) {
+        EXPECT_TRUE(SignalPartWayKeepsTheOldFile(signal)) << "never caught writing: " << signal;
+    }
 }
 
 // Runs 16 console programs at once, as `who` when given, on `folder`/same.png,
@@ -304,7 +326,7 @@ TEST(IoFailureTest, ConcurrentWritersLeaveOneWholeFile) {
 
 // The value of a file's extended attribute; empty when it has none.
 std::string Attribute(const char* path, const char* attribute) {
-    char value[256];
+    char value[4096];
     const ssize_t size = getxattr(path, attribute, value, sizeof value);
     return size < 0 ? std::string() : std::string(value, static_cast<size_t>(size));
 }
@@ -342,12 +364,21 @@ TEST(IoFailureTest, AnotherUsersFileStaysTheirs) {
         Identity writer;
         const char* attribute;  // given to the file before the run
         bool secondName;        // a hard link beside it
-        bool replaced;          // a new file takes the name; else written in place
+        Way way;
     } cases[] = {
-        {"read-only", 0555, 0, 0, 0, 0666, kNobody, nullptr, false, false},
-        {"sticky", 01777, 0, kOwner, kOwner, 0666, {60002, 60002, 60002}, nullptr, false, false},
-        {"own", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, false, false},
-        {"own-group", 0755, kWriter, kWriter, kGroup, 0664, kNobody, nullptr, false, false},
+        {"read-only", 0555, 0, 0, 0, 0666, kNobody, nullptr, false, Way::kInPlace},
+        {"sticky",
+         01777,
+         0,
+         kOwner,
+         kOwner,
+         0666,
+         {60002, 60002, 60002},
+         nullptr,
+         false,
+         Way::kInPlace},
+        {"own", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, false, Way::kInPlace},
+        {"own-group", 0755, kWriter, kWriter, kGroup, 0664, kNobody, nullptr, false, Way::kInPlace},
         {"member",
          0755,
          kWriter,
@@ -357,14 +388,16 @@ TEST(IoFailureTest, AnotherUsersFileStaysTheirs) {
          {kWriter, kWriter, kGroup},
          nullptr,
          false,
-         true},
+         Way::kReplaced},
         {"user-attribute", 0755, kWriter, kWriter, kWriter, 0640, kNobody, "user.origin", false,
-         true},
+         Way::kReplaced},
         {"access-list", 0755, kWriter, kWriter, kWriter, 0664, kNobody, "system.posix_acl_access",
-         false, true},
-        // Replaced all the same: the other name keeps the old file, and the
-        // new one is the writer's.
-        {"linked", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, true, true},
+         false, Way::kReplaced},
+        // A file with a second name, which writing in place would change
+        // too, is replaced by one just like it, or not at all.
+        {"linked", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, true, Way::kRefused},
+        {"linked-by-root", 0755, 0, kOwner, kGroup, 0640, kRoot, "system.posix_acl_access", true,
+         Way::kReplaced},
     };
     for (const auto& c : cases) {
         const std::string folder = c.folder;
@@ -390,18 +423,21 @@ TEST(IoFailureTest, AnotherUsersFileStaysTheirs) {
         ASSERT_EQ(stat(file.c_str(), &before), 0);
         const std::string attribute = c.attribute ? Attribute(file.c_str(), c.attribute) : "";
 
-        EXPECT_EQ(RunAs(c.writer, {"zemQRCode", "-s", "2", file, "NEW"}), 0) << file;
-        EXPECT_EQ(DecodeQrFileWithZxing(file), "NEW") << file;
+        const bool written = c.way != Way::kRefused;
+        EXPECT_EQ(RunAs(c.writer, {"zemQRCode", "-s", "2", file, "NEW"}), written ? 0 : 2) << file;
+        if (written) {
+            EXPECT_EQ(DecodeQrFileWithZxing(file), "NEW") << file;
+        } else {
+            EXPECT_EQ(ReadWholeFile(file), "old") << file;
+        }
         struct stat after {};
         ASSERT_EQ(stat(file.c_str(), &after), 0);
-        EXPECT_EQ(after.st_ino != before.st_ino, c.replaced) << file;
+        EXPECT_EQ(after.st_ino != before.st_ino, c.way == Way::kReplaced) << file;
         EXPECT_EQ(after.st_mode, before.st_mode) << file;
+        EXPECT_EQ(after.st_uid, before.st_uid) << file;
+        EXPECT_EQ(after.st_gid, before.st_gid) << file;
         if (c.secondName) {
             EXPECT_EQ(ReadWholeFile(folder + "/backup.png"), "old");
-            EXPECT_EQ(after.st_uid, c.writer.uid);
-        } else {
-            EXPECT_EQ(after.st_uid, before.st_uid) << file;
-            EXPECT_EQ(after.st_gid, before.st_gid) << file;
         }
         if (c.attribute != nullptr) {
             EXPECT_EQ(Attribute(file.c_str(), c.attribute), attribute) << file;
@@ -525,6 +561,238 @@ TEST(IoFailureTest, TheLibraryPrintsNothingWhenFilesFail) {
     fstat(fileno(captured), &status);
     EXPECT_EQ(status.st_size, 0);
     std::fclose(captured);
+}
+
+// ---- A folder another user controls, the program run as root ---------------
+
+constexpr uid_t kOther = 60001;  // granted access by AccessListFor60001
+
+// The environment that loads the system-call shim into the console program
+// (the sanitizers' runtime need not come first), with `settings` added.
+std::vector<std::string> WithShim(std::vector<std::string> settings) {
+    settings.push_back("LD_PRELOAD=" ZEM_SHIM_PATH);
+    settings.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    return settings;
+}
+
+int ExitStatus(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct FileState {
+    ino_t inode;
+    uid_t owner;
+    mode_t mode;
+    std::string bytes;
+    bool operator==(const FileState&) const = default;
+};
+
+FileState StateOf(const std::string& path) {
+    struct stat status {};
+    stat(path.c_str(), &status);
+    return {status.st_ino, status.st_uid, status.st_mode, ReadWholeFile(path).value_or("")};
+}
+
+// The other user re-points att/out.png between the kernel's open of the
+// name and the walk to its folder, either way round: the run fails, and
+// root's file in a folder only root may enter keeps owner, mode and bytes.
+TEST(HostileFolderTest, ALinkSwappedMidWayChangesNoFileOutsideTheFolder) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "a folder of another user's needs root";
+    }
+    ScratchDir scratch;
+    chmod(scratch.path.c_str(), 0755);
+    std::filesystem::create_directory("safe");
+    chmod("safe", 0700);
+    WriteFile("safe/victim.png", "root's");
+    chmod("safe/victim.png", 0600);
+    std::filesystem::create_directory("att");
+    WriteFile("att/own.png", "his");
+    chmod("att/own.png", 0666);
+    ASSERT_EQ(chown("att/own.png", kWriter, kWriter), 0);
+    ASSERT_EQ(chown("att", kWriter, kWriter), 0);
+    const struct {
+        const char* first;
+        const char* swapped;
+    } cases[] = {{"own.png", "../safe/victim.png"}, {"../safe/victim.png", "own.png"}};
+    for (const auto& c : cases) {
+        std::filesystem::remove("att/out.png");
+        std::filesystem::create_symlink(c.first, "att/out.png");
+        const FileState victim = StateOf("safe/victim.png");
+        const FileState his = StateOf("att/own.png");
+        const pid_t run = Start({"zemQRCode", "att/out.png", "NEW"}, nullptr,
+                                WithShim({"ZEM_SHIM_SWAP_LINK=att/out.png",
+                                          std::string("ZEM_SHIM_SWAP_TO=") + c.swapped}));
+        EXPECT_EQ(ExitStatus(run), 2) << c.first;
+        EXPECT_EQ(StateOf("safe/victim.png"), victim) << c.first;
+        EXPECT_EQ(StateOf("att/own.png"), his) << c.first;
+        EXPECT_EQ(Names("att"), (std::vector<std::string>{"out.png", "own.png"}));
+        EXPECT_EQ(Names("safe"), std::vector<std::string>{"victim.png"});
+    }
+}
+
+// Root rewrites its 0600 file 60 times while the other user, told of each
+// new name in the folder, tries to open it for reading and for writing: in a
+// plain folder, and in one whose default access list grants him both. The
+// file's mode is set only after a pause, time enough for him to try.
+TEST(HostileFolderTest, NoOtherUserOpensTheTemporaryFile) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "another user's watch needs root";
+    }
+    ScratchDir scratch;
+    chmod(scratch.path.c_str(), 0755);
+    for (const bool defaultList : {false, true}) {
+        const std::string folder = defaultList ? "default-list" : "plain";
+        std::filesystem::create_directory(folder);
+        chmod(folder.c_str(), 0755);
+        const std::string list = AccessListFor60001();
+        if (defaultList && setxattr(folder.c_str(), "system.posix_acl_default", list.data(),
+                                    list.size(), 0) != 0) {
+            ADD_FAILURE() << "no default access list here: " << std::strerror(errno);
+            continue;
+        }
+        const std::string file = folder + "/secret.png";
+        WriteFile(file, "old");
+        chmod(file.c_str(), 0600);
+        int done[2];
+        int ready[2];
+        ASSERT_EQ(pipe(done), 0);
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t watcher = fork();
+        if (watcher == 0) {
+            close(done[1]);
+            const int watch = inotify_init1(0);
+            if (setresgid(kOther, kOther, kOther) != 0 || setresuid(kOther, kOther, kOther) != 0 ||
+                inotify_add_watch(watch, folder.c_str(), IN_CREATE) < 0 ||
+                write(ready[1], "", 1) != 1) {
+                _exit(255);
+            }
+            int opened = 0;
+            pollfd waits[] = {{watch, POLLIN, 0}, {done[0], POLLIN, 0}};
+            alignas(inotify_event) char events[4096];
+            while (poll(waits, 2, -1) > 0 && (waits[0].revents & POLLIN) != 0) {
+                const ssize_t length = read(watch, events, sizeof events);
+                for (ssize_t at = 0; at < length;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                    const std::string name = folder + "/" + event->name;
+                    for (const int how : {O_RDONLY, O_WRONLY}) {
+                        const int fd = open(name.c_str(), how | O_NONBLOCK);
+                        opened += fd >= 0;
+                        close(fd);
+                    }
+                    at += static_cast<ssize_t>(sizeof *event + event->len);
+                }
+            }
+            _exit(opened > 250 ? 250 : opened);
+        }
+        close(done[0]);
+        char byte = 0;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the watcher could not start";
+        for (int run = 0; run < 60; ++run) {
+            EXPECT_EQ(ExitStatus(Start({"zemQRCode", file, "RUN " + std::to_string(run)}, nullptr,
+                                       WithShim({"ZEM_SHIM_SLOW_FCHMOD=20"}))),
+                      0);
+        }
+        close(done[1]);
+        close(ready[0]);
+        close(ready[1]);
+        EXPECT_EQ(ExitStatus(watcher), 0) << folder << ": temporary files opened";
+        const FileState after = StateOf(file);
+        EXPECT_EQ(after.owner, 0u);
+        EXPECT_EQ(after.mode & 07777, 0600u);
+    }
+}
+
+// A failure to give the new file the old one's attributes or owner: one
+// that says it is not possible here writes in place; a resource running
+// out (a tmpfs out of inode room, which user attributes are charged to, or
+// a quota) fails the write and keeps the old file byte for byte.
+TEST(HostileFolderTest, AnAttributeCopyThatRunsOutKeepsTheOldFile) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    ScratchDir scratch;
+    utsname system{};
+    uname(&system);
+    int major = 0;
+    int minor = 0;
+    std::sscanf(system.release, "%d.%d", &major, &minor);
+    // Before Linux 6.6, tmpfs takes no user attributes at all.
+    const bool tmpfsKeepsUserAttributes = major > 6 || (major == 6 && minor >= 6);
+    const struct {
+        const char* name;
+        bool smallTmpfs;  // room for the folder, the file, its attribute and one empty file
+        std::vector<std::string> environment;
+        uid_t owner;
+        int status;
+        bool inPlace;
+    } cases[] = {
+        {"tmpfs out of inodes", true, {}, 0, 2, false},
+        {"quota on the attribute", false,
+         WithShim({"ZEM_SHIM_FSETXATTR=" + std::to_string(EDQUOT)}), 0, 2, false},
+        {"quota on the owner", false, WithShim({"ZEM_SHIM_FCHOWN=" + std::to_string(EDQUOT)}),
+         kOther, 2, false},
+        {"attributes not allowed", false,
+         WithShim({"ZEM_SHIM_FSETXATTR=" + std::to_string(ENOTSUP)}), 0, 0, true},
+    };
+    std::filesystem::create_directory("folder");
+    for (const auto& c : cases) {
+        if (c.smallTmpfs && !tmpfsKeepsUserAttributes) {
+            std::printf("skipped \"%s\": tmpfs keeps user attributes from Linux 6.6, this is %s\n",
+                        c.name, system.release);
+            continue;
+        }
+        if (c.smallTmpfs &&
+            mount("tmpfs", "folder", "tmpfs", 0, "size=1m,nr_inodes=4,mode=0755") != 0) {
+            ADD_FAILURE() << "cannot mount a tmpfs here: " << std::strerror(errno);
+            continue;
+        }
+        ASSERT_EQ(
+            RunProgram(ZEM_CLI_PATH, {"zemQRCode", "-s", "2", "folder/keep.bmp", "GOOD"}).status,
+            0);
+        const std::string note(900, 'n');
+        ASSERT_EQ(setxattr("folder/keep.bmp", "user.note", note.data(), note.size(), 0), 0);
+        ASSERT_EQ(chown("folder/keep.bmp", c.owner, c.owner), 0);
+        const FileState before = StateOf("folder/keep.bmp");
+        const pid_t run =
+            Start({"zemQRCode", "-s", "2", "folder/keep.bmp", "NEW"}, nullptr, c.environment);
+        EXPECT_EQ(ExitStatus(run), c.status) << c.name;
+        const FileState after = StateOf("folder/keep.bmp");
+        if (c.inPlace) {
+            EXPECT_EQ(DecodeQrFileWithZxing("folder/keep.bmp"), "NEW") << c.name;
+            EXPECT_EQ(after.inode, before.inode) << c.name;
+        } else {
+            EXPECT_EQ(after, before) << c.name;
+        }
+        EXPECT_EQ(Attribute("folder/keep.bmp", "user.note"), note) << c.name;
+        EXPECT_EQ(Names("folder"), std::vector<std::string>{"keep.bmp"}) << c.name;
+        if (c.smallTmpfs) {
+            umount("folder");
+        } else {
+            std::filesystem::remove("folder/keep.bmp");
+        }
+    }
+}
+
+// -v2 with a FIFO named qr.png ends at once, replacing the FIFO with the
+// picture: nothing is ever written into it.
+TEST(HostileFolderTest, AFifoNamedQrPngIsReplacedWithoutWaiting) {
+    ScratchDir scratch;
+    ASSERT_EQ(mkfifo("qr.png", 0666), 0);
+    const pid_t run = Start({"zemQRCode", "-v2", "out.png", "HELLO"});
+    int status = 0;
+    for (int tenth = 0; tenth < 100 && waitpid(run, &status, WNOHANG) == 0; ++tenth) {
+        usleep(100000);
+    }
+    if (kill(run, 0) == 0) {
+        kill(run, SIGKILL);
+        waitpid(run, &status, 0);
+        ADD_FAILURE() << "still waiting on the FIFO after 10 s";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("qr.png")));
 }
 
 }  // namespace
