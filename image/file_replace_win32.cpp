@@ -3,12 +3,15 @@
 // file is written through to that file; a dangling link is replaced. A file
 // with one name and what a move would drop (the hidden or system attribute,
 // a stream of its own, an owner or access list a new file there would not
-// get) is written in place instead.
+// get) is written in place instead. A file with other names is replaced by
+// one given its access list, exactly, and its owner where we may.
 // Names go to the system in UTF-16, so that any character reaches the file:
 // a name comes in the ANSI code page (as the *A calls would take it) or, with
 // IMAGE_UTF8_NAME, in UTF-8, and is held in UTF-8 from the open on.
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600  // GetFinalPathNameByHandleW
+// GetFinalPathNameByHandleW, and the FileIdInfo class, whose absence on
+// older systems is handled where it is asked for.
+#define _WIN32_WINNT 0x0602
 #endif
 #include <fcntl.h>
 #include <io.h>
@@ -37,8 +40,12 @@ constexpr DWORD kRetryMillis = 2000;
 constexpr DWORD kFirstPauseMillis = 10;
 
 std::atomic<unsigned> temporarySerial{0};
-// The temporary file being written, for a program that ends on a signal.
+// The temporary file being written, for a program that ends on a console
+// event. The handler runs in a thread of its own: it takes this lock, which
+// a file's creation holds, and keeps it while the process ends, so no file
+// is made after the handler has looked.
 std::atomic<const char*> temporaryInProgress{nullptr};
+SRWLOCK temporaryCreation = SRWLOCK_INIT;
 
 void ForgetTemporary(const ReplacedFile* replaced) {
     const char* ours = replaced->temporary;
@@ -56,11 +63,52 @@ bool Utf8Name(const wchar_t* wide, char* name) {
 }
 
 // An open handle to what the name stands for, through its links unless
-// told otherwise; INVALID_HANDLE_VALUE when nothing is there.
+// told otherwise, that reads its owner and access list where we may;
+// INVALID_HANDLE_VALUE when nothing is there.
 HANDLE OpenExisting(const wchar_t* name, bool noFollow) {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    return CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, flags, nullptr);
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE handle =
+        CreateFileW(name, READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    return handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED
+               ? handle
+               : CreateFileW(name, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+// Which file a handle is open on: its volume and its id there.
+struct FileIdentity {
+    ULONGLONG volume;
+    FILE_ID_128 id;
+};
+
+// The 128-bit id (ReFS needs all of it) where the system gives it; Windows 7
+// and Wine lack FileIdInfo, and there the 64-bit file index is the id.
+bool Identify(HANDLE handle, FileIdentity* identity) {
+    FILE_ID_INFO full;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &full, sizeof full) != 0) {
+        identity->volume = full.VolumeSerialNumber;
+        identity->id = full.FileId;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(handle, &information) == 0) {
+        return false;
+    }
+    const ULONGLONG index = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) |
+                            information.nFileIndexLow;
+    identity->volume = information.dwVolumeSerialNumber;
+    std::memset(&identity->id, 0, sizeof identity->id);
+    std::memcpy(&identity->id, &index, sizeof index);
+    return true;
+}
+
+bool SameFile(const FileIdentity& one, const FileIdentity& other) {
+    return one.volume == other.volume && std::memcmp(&one.id, &other.id, sizeof one.id) == 0;
+}
+
+bool IsFolder(const wchar_t* name) {
+    const DWORD attributes = GetFileAttributesW(name);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The final path of a file reached through links, as the target to replace.
@@ -86,20 +134,31 @@ bool MakeTemporaryName(const char* target, char* name) {
     return length > 0 && length < kReplacedNameMax;
 }
 
-int CreateTemporary(ReplacedFile* replaced) {
+// Creates the temporary file, recorded for the console handler before it
+// exists. Shared for deletion only: nobody else reads or writes it, and the
+// handler can remove it while it is open. Not inherited by other programs.
+HANDLE CreateTemporary(ReplacedFile* replaced) {
     wchar_t wide[kReplacedNameMax];
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
         if (!MakeTemporaryName(replaced->target, replaced->temporary) ||
             !WideName(replaced->temporary, wide)) {
-            return -1;
+            return INVALID_HANDLE_VALUE;
         }
-        const int fd = _wopen(wide, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                              _S_IREAD | _S_IWRITE);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
+        AcquireSRWLockExclusive(&temporaryCreation);
+        temporaryInProgress.store(replaced->temporary);
+        const HANDLE handle = CreateFileW(wide, GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
+                                          FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        if (handle == INVALID_HANDLE_VALUE) {
+            ForgetTemporary(replaced);
+        }
+        ReleaseSRWLockExclusive(&temporaryCreation);
+        if (handle != INVALID_HANDLE_VALUE || error != ERROR_FILE_EXISTS) {
+            return handle;
         }
     }
-    return -1;
+    return INVALID_HANDLE_VALUE;
 }
 
 void DeleteNamed(const char* name) {
@@ -115,17 +174,17 @@ bool MayPass(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
-// Runs `step` until it succeeds or fails for good: a refusal that may pass
-// is tried again after a pause that doubles each time, about 2 seconds in
-// all.
+// Runs `step` on the file `name` until it succeeds or fails for good: a
+// refusal that may pass is tried again after a pause that doubles each time,
+// about 2 seconds in all. A folder of that name refuses for good.
 template <typename Step>
-bool WithRetries(Step step) {
+bool WithRetries(const wchar_t* name, Step step) {
     DWORD waited = 0;
     for (DWORD pause = kFirstPauseMillis;; pause *= 2) {
         if (step()) {
             return true;
         }
-        if (!MayPass(GetLastError()) || waited >= kRetryMillis) {
+        if (!MayPass(GetLastError()) || waited >= kRetryMillis || IsFolder(name)) {
             return false;
         }
         const DWORD nap = pause < kRetryMillis - waited ? pause : kRetryMillis - waited;
@@ -141,7 +200,7 @@ bool MoveOnto(const char* from, const char* to) {
     if (!WideName(from, wideFrom) || !WideName(to, wideTo)) {
         return false;
     }
-    return WithRetries([&] {
+    return WithRetries(wideTo, [&] {
         return MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
                0;
     });
@@ -195,56 +254,97 @@ bool SameAccessList(ACL* one, ACL* other) {
     return true;
 }
 
+// A file's owner and access list, as a self-relative descriptor.
+struct Security {
+    alignas(8) BYTE descriptor[kSecurityBytes];
+};
+constexpr SECURITY_INFORMATION kOwnerAndList =
+    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+bool ReadSecurity(HANDLE handle, Security* security) {
+    DWORD needed = 0;
+    return GetKernelObjectSecurity(handle, kOwnerAndList, security->descriptor, kSecurityBytes,
+                                   &needed) != 0;
+}
+
+struct OwnerAndList {
+    SECURITY_DESCRIPTOR_CONTROL control;
+    PSID owner;
+    BOOL listPresent;
+    ACL* list;
+};
+
+bool Parts(Security* security, OwnerAndList* parts) {
+    DWORD revision = 0;
+    BOOL defaulted = FALSE;
+    parts->owner = nullptr;
+    parts->list = nullptr;
+    return GetSecurityDescriptorControl(security->descriptor, &parts->control, &revision) != 0 &&
+           GetSecurityDescriptorOwner(security->descriptor, &parts->owner, &defaulted) != 0 &&
+           GetSecurityDescriptorDacl(security->descriptor, &parts->listPresent, &parts->list,
+                                     &defaulted) != 0;
+}
+
 // Whether a file moved over the target would keep its owner and access
 // list. The temporary file, made beside the target, has what any new file
 // there gets, and a move keeps that: an entry given to the target itself
 // (not inherited from its folder), a list protected from inheritance or
 // another owner differ from it. What cannot be read counts as different.
-bool SameSecurity(const wchar_t* target, HANDLE temporary) {
-    constexpr SECURITY_INFORMATION kWanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    alignas(8) BYTE old[kSecurityBytes];
-    alignas(8) BYTE fresh[kSecurityBytes];
-    DWORD needed = 0;
-    if (GetFileSecurityW(target, kWanted, old, kSecurityBytes, &needed) == 0 ||
-        GetKernelObjectSecurity(temporary, kWanted, fresh, kSecurityBytes, &needed) == 0) {
-        return false;
-    }
-    SECURITY_DESCRIPTOR_CONTROL oldControl = 0;
-    SECURITY_DESCRIPTOR_CONTROL freshControl = 0;
-    DWORD revision = 0;
-    PSID oldOwner = nullptr;
-    PSID freshOwner = nullptr;
-    BOOL defaulted = FALSE;
-    BOOL oldPresent = FALSE;
-    BOOL freshPresent = FALSE;
-    ACL* oldList = nullptr;
-    ACL* freshList = nullptr;
-    return GetSecurityDescriptorControl(old, &oldControl, &revision) != 0 &&
-           GetSecurityDescriptorControl(fresh, &freshControl, &revision) != 0 &&
-           ((oldControl ^ freshControl) & SE_DACL_PROTECTED) == 0 &&
-           GetSecurityDescriptorOwner(old, &oldOwner, &defaulted) != 0 &&
-           GetSecurityDescriptorOwner(fresh, &freshOwner, &defaulted) != 0 && oldOwner != nullptr &&
-           freshOwner != nullptr && EqualSid(oldOwner, freshOwner) != 0 &&
-           GetSecurityDescriptorDacl(old, &oldPresent, &oldList, &defaulted) != 0 &&
-           GetSecurityDescriptorDacl(fresh, &freshPresent, &freshList, &defaulted) != 0 &&
-           oldPresent == freshPresent && SameAccessList(oldList, freshList);
+bool SameSecurity(Security* old, HANDLE temporary) {
+    Security fresh;
+    OwnerAndList was;
+    OwnerAndList is;
+    return ReadSecurity(temporary, &fresh) && Parts(old, &was) && Parts(&fresh, &is) &&
+           ((was.control ^ is.control) & SE_DACL_PROTECTED) == 0 && was.owner != nullptr &&
+           is.owner != nullptr && EqualSid(was.owner, is.owner) != 0 &&
+           was.listPresent == is.listPresent && SameAccessList(was.list, is.list);
 }
 
-// Opens the file that is there for writing, without making one, locks it
-// whole against other writers and only then empties it, so that writers
-// racing for it leave one writer's whole file.
-int OpenInPlace(const wchar_t* name, ReplacedFile* replaced) {
+// Gives the temporary file the access list of the file it replaces,
+// entry for entry and protected, so that nothing the folder passes on to
+// new files is added to it; and its owner, where we may (WRITE_OWNER and the
+// right to name that owner), otherwise the file stays ours. true when the
+// list reads back as given: a file with less protection is never written.
+bool TakeOverSecurity(Security* old, HANDLE temporary) {
+    OwnerAndList was;
+    if (!Parts(old, &was) || SetSecurityDescriptorControl(old->descriptor, SE_DACL_PROTECTED,
+                                                          SE_DACL_PROTECTED) == 0 ||
+        SetKernelObjectSecurity(temporary,
+                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                old->descriptor) == 0) {
+        return false;
+    }
+    const HANDLE owning = ReOpenFile(temporary, WRITE_OWNER,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+    if (owning != INVALID_HANDLE_VALUE) {
+        SetKernelObjectSecurity(owning, OWNER_SECURITY_INFORMATION, old->descriptor);
+        CloseHandle(owning);
+    }
+    Security given;
+    OwnerAndList is;
+    return ReadSecurity(temporary, &given) && Parts(&given, &is) &&
+           (is.control & SE_DACL_PROTECTED) != 0 && was.listPresent == is.listPresent &&
+           SameAccessList(was.list, is.list);
+}
+
+// Opens the file that was inspected for writing, without making one, locks
+// it whole against other writers and only then empties it, so that writers
+// racing for it leave one writer's whole file. Fails when the name has come
+// to stand for another file since.
+int OpenInPlace(const wchar_t* name, const FileIdentity& inspected, ReplacedFile* replaced) {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!WithRetries([&] {
+    if (!WithRetries(name, [&] {
             handle = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             return handle != INVALID_HANDLE_VALUE;
         })) {
         return -1;
     }
+    FileIdentity opened;
     OVERLAPPED whole{};
     const int fd =
-        LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0 &&
+        Identify(handle, &opened) && SameFile(opened, inspected) &&
+                LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0 &&
                 SetEndOfFile(handle) != 0
             ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
             : -1;
@@ -259,6 +359,49 @@ int OpenInPlace(const wchar_t* name, ReplacedFile* replaced) {
         return -1;
     }
     return 0;
+}
+
+// Removes the temporary file after a failure before the image was written.
+void DropTemporary(ReplacedFile* replaced) {
+    DeleteNamed(replaced->temporary);
+    ForgetTemporary(replaced);
+    replaced->temporary[0] = '\0';
+}
+
+// How the file at the name is written, decided on the inspected file.
+enum class Way { kRefuse, kDevice, kReplace, kInPlace, kCompare, kTakeOver };
+
+// The inspected file's way. kCompare: replaced if a new file there gets the
+// same owner and access list, else in place; kTakeOver: replaced by a file
+// given its access list, or not at all.
+Way ChooseWay(HANDLE existing, bool noFollow, ReplacedFile* replaced, wchar_t* wideTarget,
+              FileIdentity* identity) {
+    // A device (NUL, CON, a pipe) is written as it is: nothing to replace.
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+        return Way::kDevice;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(existing, &information) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !Identify(existing, identity) || (!noFollow && !FinalPath(existing, replaced->target)) ||
+        !WideName(replaced->target, wideTarget)) {
+        return Way::kRefuse;  // a folder is never replaced
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return Way::kRefuse;  // a file we may not write stays as it is
+    }
+    // The bare symbol's file is always replaced: a planted link is never
+    // written through.
+    if (noFollow) {
+        return Way::kReplace;
+    }
+    // A file with other names is replaced: written in place, it would
+    // change them too.
+    if (information.nNumberOfLinks != 1) {
+        return Way::kTakeOver;
+    }
+    return KeptOnlyInPlace(information.dwFileAttributes, wideTarget) ? Way::kInPlace
+                                                                     : Way::kCompare;
 }
 
 }  // namespace
@@ -280,68 +423,80 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         return -1;
     }
     const HANDLE existing = OpenExisting(wide, noFollow);
-    // The final target, when a move onto it must keep its owner and access
-    // list to lose nothing.
+    const DWORD lookup = GetLastError();
+    if (existing == INVALID_HANDLE_VALUE && lookup != ERROR_FILE_NOT_FOUND &&
+        lookup != ERROR_PATH_NOT_FOUND) {
+        return -1;  // something is there that we cannot see: not taken as nothing
+    }
     wchar_t wideTarget[kReplacedNameMax];
-    bool compareSecurity = false;
+    FileIdentity identity{};
+    Security old;
+    Way way = Way::kReplace;
     if (existing != INVALID_HANDLE_VALUE) {
-        // A device (NUL, CON, a pipe) is written as it is: nothing to replace.
-        replaced->direct = GetFileType(existing) != FILE_TYPE_DISK;
-        const bool followed = replaced->direct || noFollow || FinalPath(existing, replaced->target);
-        // A file with other names is replaced: written in place, it would
-        // change them too.
-        BY_HANDLE_FILE_INFORMATION information;
-        const bool oneName = GetFileInformationByHandle(existing, &information) != 0 &&
-                             information.nNumberOfLinks == 1;
-        CloseHandle(existing);
-        if (!followed) {
-            return -1;
+        way = ChooseWay(existing, noFollow, replaced, wideTarget, &identity);
+        // Read from the file inspected, not looked up again by name.
+        if ((way == Way::kCompare || way == Way::kTakeOver) && !ReadSecurity(existing, &old)) {
+            way = way == Way::kCompare ? Way::kInPlace : Way::kRefuse;
         }
-        if (replaced->direct) {
+        CloseHandle(existing);
+    }
+    switch (way) {
+        case Way::kRefuse:
+            return -1;
+        case Way::kDevice:
+            replaced->direct = true;
             replaced->file = _wfopen(wide, L"wb");
             return replaced->file != nullptr ? 0 : -1;
-        }
-        const DWORD attributes = WideName(replaced->target, wideTarget)
-                                     ? GetFileAttributesW(wideTarget)
-                                     : INVALID_FILE_ATTRIBUTES;
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            return -1;  // a file we may not write stays as it is
-        }
-        // The bare symbol's file is always replaced: a planted link is never
-        // written through.
-        if (attributes != INVALID_FILE_ATTRIBUTES && !noFollow && oneName) {
-            if (KeptOnlyInPlace(attributes, wideTarget)) {
-                return OpenInPlace(wideTarget, replaced);
-            }
-            compareSecurity = true;
-        }
+        case Way::kInPlace:
+            return OpenInPlace(wideTarget, identity, replaced);
+        default:
+            break;
     }
-    const int fd = CreateTemporary(replaced);
-    if (fd < 0) {
+    const HANDLE handle = CreateTemporary(replaced);
+    if (handle == INVALID_HANDLE_VALUE) {
         return -1;
     }
-    temporaryInProgress.store(replaced->temporary);
     // Decided on the empty temporary file, before anything is written.
-    if (compareSecurity &&
-        !SameSecurity(wideTarget, reinterpret_cast<HANDLE>(_get_osfhandle(fd)))) {
-        _close(fd);
-        DeleteNamed(replaced->temporary);
-        ForgetTemporary(replaced);
-        replaced->temporary[0] = '\0';
-        return OpenInPlace(wideTarget, replaced);
+    if (way == Way::kCompare && !SameSecurity(&old, handle)) {
+        CloseHandle(handle);
+        DropTemporary(replaced);
+        return OpenInPlace(wideTarget, identity, replaced);
+    }
+    const int fd = way != Way::kTakeOver || TakeOverSecurity(&old, handle)
+                       ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
+                       : -1;
+    if (fd < 0) {
+        CloseHandle(handle);
+        DropTemporary(replaced);
+        return -1;
     }
     replaced->file = _fdopen(fd, "wb");
     if (replaced->file == nullptr) {
         _close(fd);
-        DeleteNamed(replaced->temporary);
-        ForgetTemporary(replaced);
+        DropTemporary(replaced);
         return -1;
     }
     return 0;
 }
 
+namespace {
+
+// Sends what the system holds of a file on disk to the disk itself, so that
+// a power cut after the move cannot leave the name with missing data. A
+// file system that cannot flush (some network redirectors) is no error.
+bool Flushed(std::FILE* file) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace
+
 int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
-    bool ok = keep && std::fflush(replaced->file) == 0;
+    bool ok = keep && std::fflush(replaced->file) == 0 && Flushed(replaced->file);
     ok = std::fclose(replaced->file) == 0 && ok;
     replaced->file = nullptr;
     if (replaced->direct) {
@@ -355,7 +510,12 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
     return moved ? 0 : -1;
 }
 
+// Called from the console handler's thread: it waits for a temporary file
+// being created, and keeps the lock, so that none is made while the process
+// ends. The file is removed while still open (it is shared for deletion),
+// and goes when the process's handle to it closes.
 void ImageRemoveUnfinishedFile() {
+    AcquireSRWLockExclusive(&temporaryCreation);
     if (const char* name = temporaryInProgress.exchange(nullptr)) {
         DeleteNamed(name);
     }
