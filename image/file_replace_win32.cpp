@@ -41,11 +41,18 @@ constexpr DWORD kFirstPauseMillis = 10;
 
 std::atomic<unsigned> temporarySerial{0};
 // The temporary file being written, for a program that ends on a console
-// event. The handler runs in a thread of its own: it takes this lock, which
-// a file's creation holds, and keeps it while the process ends, so no file
-// is made after the handler has looked.
+// event.
 std::atomic<const char*> temporaryInProgress{nullptr};
-SRWLOCK temporaryCreation = SRWLOCK_INIT;
+
+// Held while a temporary file is created. A console event's handler runs in
+// a thread of its own: it takes the lock and keeps it while the process
+// ends, so no file is made after it has looked. Recursive, since both the C
+// runtime's Ctrl+C handler and ours call the removal in that thread.
+CRITICAL_SECTION* TemporaryCreation() {
+    static CRITICAL_SECTION lock;
+    static const bool ready = (InitializeCriticalSection(&lock), true);
+    return ready ? &lock : nullptr;
+}
 
 void ForgetTemporary(const ReplacedFile* replaced) {
     const char* ours = replaced->temporary;
@@ -82,7 +89,8 @@ struct FileIdentity {
 };
 
 // The 128-bit id (ReFS needs all of it) where the system gives it; Windows 7
-// and Wine lack FileIdInfo, and there the 64-bit file index is the id.
+// and older Wine lack FileIdInfo (Wine 8 has it); there the volume serial
+// number and 64-bit file index of the plain query identify the file.
 bool Identify(HANDLE handle, FileIdentity* identity) {
     FILE_ID_INFO full;
     if (GetFileInformationByHandleEx(handle, FileIdInfo, &full, sizeof full) != 0) {
@@ -94,8 +102,8 @@ bool Identify(HANDLE handle, FileIdentity* identity) {
     if (GetFileInformationByHandle(handle, &information) == 0) {
         return false;
     }
-    const ULONGLONG index = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) |
-                            information.nFileIndexLow;
+    const ULONGLONG index =
+        (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     identity->volume = information.dwVolumeSerialNumber;
     std::memset(&identity->id, 0, sizeof identity->id);
     std::memcpy(&identity->id, &index, sizeof index);
@@ -144,16 +152,16 @@ HANDLE CreateTemporary(ReplacedFile* replaced) {
             !WideName(replaced->temporary, wide)) {
             return INVALID_HANDLE_VALUE;
         }
-        AcquireSRWLockExclusive(&temporaryCreation);
+        EnterCriticalSection(TemporaryCreation());
         temporaryInProgress.store(replaced->temporary);
-        const HANDLE handle = CreateFileW(wide, GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
-                                          FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle =
+            CreateFileW(wide, GENERIC_WRITE | READ_CONTROL | WRITE_DAC, FILE_SHARE_DELETE, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
         if (handle == INVALID_HANDLE_VALUE) {
             ForgetTemporary(replaced);
         }
-        ReleaseSRWLockExclusive(&temporaryCreation);
+        LeaveCriticalSection(TemporaryCreation());
         if (handle != INVALID_HANDLE_VALUE || error != ERROR_FILE_EXISTS) {
             return handle;
         }
@@ -302,13 +310,15 @@ bool SameSecurity(Security* old, HANDLE temporary) {
 
 // Gives the temporary file the access list of the file it replaces,
 // entry for entry and protected, so that nothing the folder passes on to
-// new files is added to it; and its owner, where we may (WRITE_OWNER and the
-// right to name that owner), otherwise the file stays ours. true when the
-// list reads back as given: a file with less protection is never written.
+// new files is added to it, now or later; and its owner, where we may
+// (WRITE_OWNER and the right to name that owner), otherwise the file stays
+// ours. true when the entries read back as given: a file open to more
+// people is never written. (Wine keeps the entries as a mode, without the
+// protection.)
 bool TakeOverSecurity(Security* old, HANDLE temporary) {
     OwnerAndList was;
-    if (!Parts(old, &was) || SetSecurityDescriptorControl(old->descriptor, SE_DACL_PROTECTED,
-                                                          SE_DACL_PROTECTED) == 0 ||
+    if (!Parts(old, &was) ||
+        SetSecurityDescriptorControl(old->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) == 0 ||
         SetKernelObjectSecurity(temporary,
                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                 old->descriptor) == 0) {
@@ -323,8 +333,7 @@ bool TakeOverSecurity(Security* old, HANDLE temporary) {
     Security given;
     OwnerAndList is;
     return ReadSecurity(temporary, &given) && Parts(&given, &is) &&
-           (is.control & SE_DACL_PROTECTED) != 0 && was.listPresent == is.listPresent &&
-           SameAccessList(was.list, is.list);
+           was.listPresent == is.listPresent && SameAccessList(was.list, is.list);
 }
 
 // Opens the file that was inspected for writing, without making one, locks
@@ -515,7 +524,7 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
 // ends. The file is removed while still open (it is shared for deletion),
 // and goes when the process's handle to it closes.
 void ImageRemoveUnfinishedFile() {
-    AcquireSRWLockExclusive(&temporaryCreation);
+    EnterCriticalSection(TemporaryCreation());
     if (const char* name = temporaryInProgress.exchange(nullptr)) {
         DeleteNamed(name);
     }
