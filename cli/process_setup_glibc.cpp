@@ -1,5 +1,7 @@
 #include <malloc.h>
 
+#include <csignal>
+
 #include "cli/process_setup.h"
 
 void PrepareProcess() {
@@ -12,4 +14,30 @@ void PrepareProcess() {
     constexpr int kHeapBlocksUpTo = 32 << 20;
     mallopt(M_MMAP_THRESHOLD, kHeapBlocksUpTo);
     mallopt(M_TRIM_THRESHOLD, kHeapBlocksUpTo);
+}
+
+namespace {
+
+void CatchUnlessIgnored(int signal, void (*end)(int)) {
+    if (std::signal(signal, end) == SIG_IGN) {
+        std::signal(signal, SIG_IGN);  // as nohup and the like asked
+    }
+}
+
+}  // namespace
+
+void CatchEndingSignals(void (*end)(int)) {
+    // Those the crash signals (SEGV, BUS, FPE, ILL, ABRT, TRAP, SYS) are
+    // not among: after one, nothing the program holds can be trusted.
+    constexpr int kEnding[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+                               SIGVTALRM, SIGPROF, SIGPIPE, SIGXCPU, SIGPOLL, SIGPWR};
+    for (const int signal : kEnding) {
+        CatchUnlessIgnored(signal, end);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        CatchUnlessIgnored(signal, end);
+    }
+    // A file-size limit then makes the write fail like a full disk, which we
+    // report, instead of killing us without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
 }

@@ -15,27 +15,10 @@ void EndOnSignal(int signal) {
     std::raise(signal);
 }
 
-// A signal that whoever started us ignores (nohup, say) stays ignored.
-void EndOn(int signal) {
-    if (std::signal(signal, EndOnSignal) == SIG_IGN) {
-        std::signal(signal, SIG_IGN);
-    }
-}
-
 }  // namespace
 
 int StartProgram(int argc, char** argv, const UnicodeArguments* unicode) {
     PrepareProcess();
-    EndOn(SIGINT);
-    EndOn(SIGTERM);
-#ifdef SIGHUP
-    EndOn(SIGHUP);
-    EndOn(SIGQUIT);
-#endif
-#ifdef SIGXFSZ
-    // A file-size limit then makes the write fail like a full disk, which we
-    // report, instead of killing us without a word.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
+    CatchEndingSignals(EndOnSignal);
     return RunCommandLine(argc, argv, unicode);
 }

@@ -18,6 +18,9 @@ constexpr int kReplacedNameMax = 4096;
 struct ReplacedFile {
     std::FILE* file;
     bool direct;                       // written in place: a device, a FIFO, a kept file
+    bool durable;                      // synced before it takes the name: it replaces a file
+    int folder;                        // the target's folder, held open where the system allows
+    int existing;                      // the file found at the name, held open likewise
     char target[kReplacedNameMax];     // the name the finished file takes
     char temporary[kReplacedNameMax];  // the file written until then
 };
@@ -40,18 +43,19 @@ inline int NameStartLength(const char* name, int most) {
 // Opens a file to write `name` with. `options` are the writer's own
 // (IMAGE_NO_FOLLOW and the like, image/image.h). A name that is a symbolic
 // link is written through to the link's final target, unless the options hold
-// IMAGE_NO_FOLLOW: then the link itself is replaced. A new file gets mode 0666
-// less the umask, a replaced regular file keeps its permission bits. Written
-// in place: a name that exists and is neither a regular file nor a link, and
-// a regular file with one name, reached by following links, that a new file
-// could not replace as itself. 0, or -1 when no file could be opened (nothing
-// is then created).
+// IMAGE_NO_FOLLOW: then the name itself is replaced, whatever it is. A new
+// file gets mode 0666 less the umask; a replaced regular file gets its owner,
+// group, mode, user attributes and access list, or the write fails. Written
+// in place: a device or FIFO reached through the name's links, and a regular
+// file with one name, reached by following links, that a new file could not
+// replace as itself. 0, or -1 when no file could be opened (nothing is then
+// created).
 int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced);
 
-// Ends the write. With `keep`, everything buffered is written, the file closed
-// and renamed over the name: 0, or -1 when any of that fails, and then the old
-// file is still in place. Without `keep` the temporary file is closed and
-// removed (a file written in place stays as it is, maybe part written);
-// returns -1. Never leaves the temporary file behind. The close of a file
-// written in place releases its lock.
+// Ends the write. With `keep`, everything buffered is written, a file that
+// replaces another synced, the file closed and renamed over the name: 0, or -1
+// when any of that fails, and then the old file is still in place. Without
+// `keep` the temporary file is closed and removed (a file written in place
+// stays as it is, maybe part written); returns -1. Never leaves the temporary
+// file behind. The close of a file written in place releases its lock.
 int ReplacedFileClose(ReplacedFile* replaced, bool keep);

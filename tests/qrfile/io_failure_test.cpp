@@ -200,6 +200,10 @@ struct Identity {
 };
 constexpr uid_t kWriter = 65534;
 constexpr Identity kNobody = {kWriter, kWriter, kWriter};
+constexpr Identity kRoot = {0, 0, 0};
+
+// How a run treats the file at its name.
+enum class Way { kInPlace, kReplaced, kRefused };
 
 // Starts the console program with its output thrown away, as `who` when given.
 pid_t Start(const std::vector<std::string>& args, const Identity* who = nullptr) {
@@ -342,12 +346,21 @@ TEST(IoFailureTest, AnotherUsersFileStaysTheirs) {
         Identity writer;
         const char* attribute;  // given to the file before the run
         bool secondName;        // a hard link beside it
-        bool replaced;          // a new file takes the name; else written in place
+        Way way;
     } cases[] = {
-        {"read-only", 0555, 0, 0, 0, 0666, kNobody, nullptr, false, false},
-        {"sticky", 01777, 0, kOwner, kOwner, 0666, {60002, 60002, 60002}, nullptr, false, false},
-        {"own", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, false, false},
-        {"own-group", 0755, kWriter, kWriter, kGroup, 0664, kNobody, nullptr, false, false},
+        {"read-only", 0555, 0, 0, 0, 0666, kNobody, nullptr, false, Way::kInPlace},
+        {"sticky",
+         01777,
+         0,
+         kOwner,
+         kOwner,
+         0666,
+         {60002, 60002, 60002},
+         nullptr,
+         false,
+         Way::kInPlace},
+        {"own", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, false, Way::kInPlace},
+        {"own-group", 0755, kWriter, kWriter, kGroup, 0664, kNobody, nullptr, false, Way::kInPlace},
         {"member",
          0755,
          kWriter,
@@ -357,14 +370,16 @@ TEST(IoFailureTest, AnotherUsersFileStaysTheirs) {
          {kWriter, kWriter, kGroup},
          nullptr,
          false,
-         true},
+         Way::kReplaced},
         {"user-attribute", 0755, kWriter, kWriter, kWriter, 0640, kNobody, "user.origin", false,
-         true},
+         Way::kReplaced},
         {"access-list", 0755, kWriter, kWriter, kWriter, 0664, kNobody, "system.posix_acl_access",
-         false, true},
-        // Replaced all the same: the other name keeps the old file, and the
-        // new one is the writer's.
-        {"linked", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, true, true},
+         false, Way::kReplaced},
+        // A file with a second name, which writing in place would change
+        // too, is replaced by one just like it, or not at all.
+        {"linked", 0755, kWriter, 0, 0, 0666, kNobody, nullptr, true, Way::kRefused},
+        {"linked-by-root", 0755, 0, kOwner, kGroup, 0640, kRoot, "system.posix_acl_access", true,
+         Way::kReplaced},
     };
     for (const auto& c : cases) {
         const std::string folder = c.folder;
@@ -390,18 +405,21 @@ TEST(IoFailureTest, AnotherUsersFileStaysTheirs) {
         ASSERT_EQ(stat(file.c_str(), &before), 0);
         const std::string attribute = c.attribute ? Attribute(file.c_str(), c.attribute) : "";
 
-        EXPECT_EQ(RunAs(c.writer, {"zemQRCode", "-s", "2", file, "NEW"}), 0) << file;
-        EXPECT_EQ(DecodeQrFileWithZxing(file), "NEW") << file;
+        const bool written = c.way != Way::kRefused;
+        EXPECT_EQ(RunAs(c.writer, {"zemQRCode", "-s", "2", file, "NEW"}), written ? 0 : 2) << file;
+        if (written) {
+            EXPECT_EQ(DecodeQrFileWithZxing(file), "NEW") << file;
+        } else {
+            EXPECT_EQ(ReadWholeFile(file), "old") << file;
+        }
         struct stat after {};
         ASSERT_EQ(stat(file.c_str(), &after), 0);
-        EXPECT_EQ(after.st_ino != before.st_ino, c.replaced) << file;
+        EXPECT_EQ(after.st_ino != before.st_ino, c.way == Way::kReplaced) << file;
         EXPECT_EQ(after.st_mode, before.st_mode) << file;
+        EXPECT_EQ(after.st_uid, before.st_uid) << file;
+        EXPECT_EQ(after.st_gid, before.st_gid) << file;
         if (c.secondName) {
             EXPECT_EQ(ReadWholeFile(folder + "/backup.png"), "old");
-            EXPECT_EQ(after.st_uid, c.writer.uid);
-        } else {
-            EXPECT_EQ(after.st_uid, before.st_uid) << file;
-            EXPECT_EQ(after.st_gid, before.st_gid) << file;
         }
         if (c.attribute != nullptr) {
             EXPECT_EQ(Attribute(file.c_str(), c.attribute), attribute) << file;
