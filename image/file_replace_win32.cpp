@@ -1,13 +1,12 @@
-// Whole-file replacement on Windows: an exclusively created file in the
-// target's directory, moved over the target once it is complete. A link to a
-// file is written through to that file; a dangling link is replaced. A file
-// with one name and what a move would drop (the hidden or system attribute,
-// a stream of its own, an owner or access list a new file there would not
-// get) is written in place instead. A file with other names is replaced by
-// one given its access list, exactly, and its owner where we may.
-// Names go to the system in UTF-16, so that any character reaches the file:
-// a name comes in the ANSI code page (as the *A calls would take it) or, with
-// IMAGE_UTF8_NAME, in UTF-8, and is held in UTF-8 from the open on.
+// Whole-file replacement, Windows's part: names go to the system in UTF-16,
+// so that any character reaches the file; a name comes in the ANSI code page
+// (as the *A calls would take it) or, with IMAGE_UTF8_NAME, in UTF-8, and is
+// held in UTF-8 from the inspection on. A link to a file is written through
+// to that file; a dangling link is replaced. What a move would drop (the
+// hidden or system attribute, a stream of its own, an owner or access list a
+// new file there would not get) cannot be carried over. A hard-linked file
+// is replaced by one given its access list exactly, and its owner where we
+// may.
 #ifndef _WIN32_WINNT
 // GetFinalPathNameByHandleW, and the FileIdInfo class, whose absence on
 // older systems is handled where it is asked for.
@@ -15,48 +14,49 @@
 #endif
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
-#include <atomic>
-#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "image/file_replace.h"
+#include "image/file_replace_platform.h"
 #include "image/image.h"
 
 namespace {
 
-constexpr int kNameTries = 64;
-constexpr int kBaseShown = 32;  // bytes of the target's name, in the temporary one
-// Room for a file's owner and access list. One that needs more is taken as
-// one of its own, and the file written in place.
+// Room for a file's owner and access list. One that needs more cannot be
+// compared or copied: written in place, or for a hard-linked file not at all.
 constexpr DWORD kSecurityBytes = 4096;
 // A refused move or open is tried again for this long: another writer moving onto
 // the same name, or a virus scanner or indexer glancing at a new file, holds
 // it for a moment only.
 constexpr DWORD kRetryMillis = 2000;
 constexpr DWORD kFirstPauseMillis = 10;
-
-std::atomic<unsigned> temporarySerial{0};
-// The temporary file being written, for a program that ends on a console
-// event.
-std::atomic<const char*> temporaryInProgress{nullptr};
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Held while a temporary file is created. A console event's handler runs in
-// a thread of its own: it takes the lock and keeps it while the process
-// ends, so no file is made after it has looked. Recursive, since both the C
-// runtime's Ctrl+C handler and ours call the removal in that thread.
+// a thread of its own beside the writer: it takes the lock and keeps it
+// while the process ends, so no file is made after it has looked.
+// Recursive, since the C runtime's Ctrl+C handler and ours both end up here.
 CRITICAL_SECTION* TemporaryCreation() {
     static CRITICAL_SECTION lock;
     static const bool ready = (InitializeCriticalSection(&lock), true);
     return ready ? &lock : nullptr;
 }
 
-void ForgetTemporary(const ReplacedFile* replaced) {
-    const char* ours = replaced->temporary;
-    temporaryInProgress.compare_exchange_strong(ours, nullptr);
+// The file found at the name, held open from the inspection until the
+// file replacing it is ready (a move onto a name is refused while it is
+// open). Handles have 32 significant bits, also in 64-bit processes.
+HANDLE ExistingHandle(const ReplacedFile* replaced) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(replaced->existing));
+}
+
+void LetGoOfExisting(ReplacedFile* replaced) {
+    if (replaced->existing != -1) {
+        CloseHandle(ExistingHandle(replaced));
+        replaced->existing = -1;
+    }
 }
 
 // A UTF-8 name in UTF-16 (never more units than bytes); false for a name
@@ -74,7 +74,6 @@ bool Utf8Name(const wchar_t* wide, char* name) {
 // INVALID_HANDLE_VALUE when nothing is there.
 HANDLE OpenExisting(const wchar_t* name, bool noFollow) {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const HANDLE handle =
         CreateFileW(name, READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     return handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED
@@ -110,8 +109,11 @@ bool Identify(HANDLE handle, FileIdentity* identity) {
     return true;
 }
 
-bool SameFile(const FileIdentity& one, const FileIdentity& other) {
-    return one.volume == other.volume && std::memcmp(&one.id, &other.id, sizeof one.id) == 0;
+bool SameFile(HANDLE one, HANDLE other) {
+    FileIdentity first;
+    FileIdentity second;
+    return Identify(one, &first) && Identify(other, &second) && first.volume == second.volume &&
+           std::memcmp(&first.id, &second.id, sizeof first.id) == 0;
 }
 
 bool IsFolder(const wchar_t* name) {
@@ -124,56 +126,6 @@ bool FinalPath(HANDLE handle, char* path) {
     wchar_t wide[kReplacedNameMax];
     const DWORD length = GetFinalPathNameByHandleW(handle, wide, kReplacedNameMax, 0);
     return length > 0 && length < static_cast<DWORD>(kReplacedNameMax) && Utf8Name(wide, path);
-}
-
-bool MakeTemporaryName(const char* target, char* name) {
-    const char* slash = std::strrchr(target, '\\');
-    const char* forward = std::strrchr(target, '/');
-    if (forward != nullptr && (slash == nullptr || forward > slash)) {
-        slash = forward;
-    }
-    const int directory = slash == nullptr ? 0 : static_cast<int>(slash - target) + 1;
-    const unsigned serial = temporarySerial.fetch_add(1, std::memory_order_relaxed);
-    const unsigned mixed = static_cast<unsigned>(GetTickCount()) ^ (serial * 0x9E3779B9u);
-    const int length =
-        std::snprintf(name, kReplacedNameMax, "%.*s.%.*s.%lu.%08x.tmp", directory, target,
-                      NameStartLength(target + directory, kBaseShown), target + directory,
-                      static_cast<unsigned long>(GetCurrentProcessId()), mixed);
-    return length > 0 && length < kReplacedNameMax;
-}
-
-// Creates the temporary file, recorded for the console handler before it
-// exists. Shared for deletion only: nobody else reads or writes it, and the
-// handler can remove it while it is open. Not inherited by other programs.
-HANDLE CreateTemporary(ReplacedFile* replaced) {
-    wchar_t wide[kReplacedNameMax];
-    for (int attempt = 0; attempt < kNameTries; ++attempt) {
-        if (!MakeTemporaryName(replaced->target, replaced->temporary) ||
-            !WideName(replaced->temporary, wide)) {
-            return INVALID_HANDLE_VALUE;
-        }
-        EnterCriticalSection(TemporaryCreation());
-        temporaryInProgress.store(replaced->temporary);
-        const HANDLE handle =
-            CreateFileW(wide, GENERIC_WRITE | READ_CONTROL | WRITE_DAC, FILE_SHARE_DELETE, nullptr,
-                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const DWORD error = GetLastError();
-        if (handle == INVALID_HANDLE_VALUE) {
-            ForgetTemporary(replaced);
-        }
-        LeaveCriticalSection(TemporaryCreation());
-        if (handle != INVALID_HANDLE_VALUE || error != ERROR_FILE_EXISTS) {
-            return handle;
-        }
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-void DeleteNamed(const char* name) {
-    wchar_t wide[kReplacedNameMax];
-    if (WideName(name, wide)) {
-        DeleteFileW(wide);
-    }
 }
 
 // A refusal that may last a moment only: someone else has the file open.
@@ -201,19 +153,6 @@ bool WithRetries(const wchar_t* name, Step step) {
     }
 }
 
-// Moves the finished file onto its name.
-bool MoveOnto(const char* from, const char* to) {
-    wchar_t wideFrom[kReplacedNameMax];
-    wchar_t wideTo[kReplacedNameMax];
-    if (!WideName(from, wideFrom) || !WideName(to, wideTo)) {
-        return false;
-    }
-    return WithRetries(wideTo, [&] {
-        return MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-               0;
-    });
-}
-
 // Whether the file has a data stream besides its own, which a file moved
 // over it would not carry. A system that cannot list streams has none.
 bool HasOtherStreams(const wchar_t* name) {
@@ -228,14 +167,6 @@ bool HasOtherStreams(const wchar_t* name) {
     }
     FindClose(found);
     return streams > 1;
-}
-
-// Whether a file moved over this one would lose what the user gave it: the
-// hidden or system attribute, or a stream of its own. Then it is written
-// in place.
-bool KeptOnlyInPlace(DWORD attributes, const wchar_t* name) {
-    return (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
-           HasOtherStreams(name);
 }
 
 // Whether two access lists hold the same entries in the same order; a
@@ -262,165 +193,100 @@ bool SameAccessList(ACL* one, ACL* other) {
     return true;
 }
 
-// A file's owner and access list, as a self-relative descriptor.
+// A file's owner and access list, as a self-relative descriptor, and its
+// parts.
 struct Security {
     alignas(8) BYTE descriptor[kSecurityBytes];
-};
-constexpr SECURITY_INFORMATION kOwnerAndList =
-    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-
-bool ReadSecurity(HANDLE handle, Security* security) {
-    DWORD needed = 0;
-    return GetKernelObjectSecurity(handle, kOwnerAndList, security->descriptor, kSecurityBytes,
-                                   &needed) != 0;
-}
-
-struct OwnerAndList {
     SECURITY_DESCRIPTOR_CONTROL control;
     PSID owner;
     BOOL listPresent;
     ACL* list;
 };
 
-bool Parts(Security* security, OwnerAndList* parts) {
+bool ReadSecurity(HANDLE handle, Security* security) {
+    DWORD needed = 0;
     DWORD revision = 0;
     BOOL defaulted = FALSE;
-    parts->owner = nullptr;
-    parts->list = nullptr;
-    return GetSecurityDescriptorControl(security->descriptor, &parts->control, &revision) != 0 &&
-           GetSecurityDescriptorOwner(security->descriptor, &parts->owner, &defaulted) != 0 &&
-           GetSecurityDescriptorDacl(security->descriptor, &parts->listPresent, &parts->list,
+    return GetKernelObjectSecurity(handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                   security->descriptor, kSecurityBytes, &needed) != 0 &&
+           GetSecurityDescriptorControl(security->descriptor, &security->control, &revision) != 0 &&
+           GetSecurityDescriptorOwner(security->descriptor, &security->owner, &defaulted) != 0 &&
+           GetSecurityDescriptorDacl(security->descriptor, &security->listPresent, &security->list,
                                      &defaulted) != 0;
 }
 
-// Whether a file moved over the target would keep its owner and access
-// list. The temporary file, made beside the target, has what any new file
-// there gets, and a move keeps that: an entry given to the target itself
-// (not inherited from its folder), a list protected from inheritance or
-// another owner differ from it. What cannot be read counts as different.
-bool SameSecurity(Security* old, HANDLE temporary) {
-    Security fresh;
-    OwnerAndList was;
-    OwnerAndList is;
-    return ReadSecurity(temporary, &fresh) && Parts(old, &was) && Parts(&fresh, &is) &&
-           ((was.control ^ is.control) & SE_DACL_PROTECTED) == 0 && was.owner != nullptr &&
-           is.owner != nullptr && EqualSid(was.owner, is.owner) != 0 &&
-           was.listPresent == is.listPresent && SameAccessList(was.list, is.list);
+// Whether a file moved over the old one would keep its owner and access
+// list. The temporary file, made beside it, has what any new file there
+// gets, and a move keeps that: an entry given to the old file itself (not
+// inherited from its folder), a list protected from inheritance or another
+// owner differ from it. What cannot be read counts as different.
+Sameness CompareSecurity(HANDLE old, HANDLE temporary) {
+    Security was;
+    Security is;
+    const bool same = ReadSecurity(old, &was) && ReadSecurity(temporary, &is) &&
+                      ((was.control ^ is.control) & SE_DACL_PROTECTED) == 0 &&
+                      was.owner != nullptr && is.owner != nullptr &&
+                      EqualSid(was.owner, is.owner) != 0 && was.listPresent == is.listPresent &&
+                      SameAccessList(was.list, is.list);
+    return same ? Sameness::kSame : Sameness::kNotPossible;
 }
 
 // Gives the temporary file the access list of the file it replaces,
 // entry for entry and protected, so that nothing the folder passes on to
 // new files is added to it, now or later; and its owner, where we may
 // (WRITE_OWNER and the right to name that owner), otherwise the file stays
-// ours. true when the entries read back as given: a file open to more
+// ours. kSame when the entries read back as given: a file open to more
 // people is never written. (Wine keeps the entries as a mode, without the
 // protection.)
-bool TakeOverSecurity(Security* old, HANDLE temporary) {
-    OwnerAndList was;
-    if (!Parts(old, &was) ||
-        SetSecurityDescriptorControl(old->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) == 0 ||
+Sameness CopySecurity(HANDLE old, HANDLE temporary) {
+    Security was;
+    if (!ReadSecurity(old, &was)) {
+        return Sameness::kNotPossible;
+    }
+    if (SetSecurityDescriptorControl(was.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) == 0 ||
         SetKernelObjectSecurity(temporary,
                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                old->descriptor) == 0) {
-        return false;
+                                was.descriptor) == 0) {
+        return Sameness::kFailed;
     }
-    const HANDLE owning = ReOpenFile(temporary, WRITE_OWNER,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+    const HANDLE owning = ReOpenFile(temporary, WRITE_OWNER, kShareAll, 0);
     if (owning != INVALID_HANDLE_VALUE) {
-        SetKernelObjectSecurity(owning, OWNER_SECURITY_INFORMATION, old->descriptor);
+        SetKernelObjectSecurity(owning, OWNER_SECURITY_INFORMATION, was.descriptor);
         CloseHandle(owning);
     }
-    Security given;
-    OwnerAndList is;
-    return ReadSecurity(temporary, &given) && Parts(&given, &is) &&
-           was.listPresent == is.listPresent && SameAccessList(was.list, is.list);
+    Security is;
+    return ReadSecurity(temporary, &is) && was.listPresent == is.listPresent &&
+                   SameAccessList(was.list, is.list)
+               ? Sameness::kSame
+               : Sameness::kFailed;
 }
 
-// Opens the file that was inspected for writing, without making one, locks
-// it whole against other writers and only then empties it, so that writers
-// racing for it leave one writer's whole file. Fails when the name has come
-// to stand for another file since.
-int OpenInPlace(const wchar_t* name, const FileIdentity& inspected, ReplacedFile* replaced) {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!WithRetries(name, [&] {
-            handle = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-            return handle != INVALID_HANDLE_VALUE;
-        })) {
-        return -1;
-    }
-    FileIdentity opened;
-    OVERLAPPED whole{};
-    const int fd =
-        Identify(handle, &opened) && SameFile(opened, inspected) &&
-                LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0 &&
-                SetEndOfFile(handle) != 0
-            ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
-            : -1;
+HANDLE HandleOf(std::FILE* file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+// A stream over an open handle, which the stream's close then closes.
+std::FILE* Stream(HANDLE handle) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
-        CloseHandle(handle);  // and with it the lock
-        return -1;
+        CloseHandle(handle);
+        return nullptr;
     }
-    replaced->direct = true;
-    replaced->file = _fdopen(fd, "wb");
-    if (replaced->file == nullptr) {
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
         _close(fd);
-        return -1;
     }
-    return 0;
-}
-
-// Removes the temporary file after a failure before the image was written.
-void DropTemporary(ReplacedFile* replaced) {
-    DeleteNamed(replaced->temporary);
-    ForgetTemporary(replaced);
-    replaced->temporary[0] = '\0';
-}
-
-// How the file at the name is written, decided on the inspected file.
-enum class Way { kRefuse, kDevice, kReplace, kInPlace, kCompare, kTakeOver };
-
-// The inspected file's way. kCompare: replaced if a new file there gets the
-// same owner and access list, else in place; kTakeOver: replaced by a file
-// given its access list, or not at all.
-Way ChooseWay(HANDLE existing, bool noFollow, ReplacedFile* replaced, wchar_t* wideTarget,
-              FileIdentity* identity) {
-    // A device (NUL, CON, a pipe) is written as it is: nothing to replace.
-    if (GetFileType(existing) != FILE_TYPE_DISK) {
-        return Way::kDevice;
-    }
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileInformationByHandle(existing, &information) == 0 ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !Identify(existing, identity) || (!noFollow && !FinalPath(existing, replaced->target)) ||
-        !WideName(replaced->target, wideTarget)) {
-        return Way::kRefuse;  // a folder is never replaced
-    }
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return Way::kRefuse;  // a file we may not write stays as it is
-    }
-    // The bare symbol's file is always replaced: a planted link is never
-    // written through.
-    if (noFollow) {
-        return Way::kReplace;
-    }
-    // A file with other names is replaced: written in place, it would
-    // change them too.
-    if (information.nNumberOfLinks != 1) {
-        return Way::kTakeOver;
-    }
-    return KeptOnlyInPlace(information.dwFileAttributes, wideTarget) ? Way::kInPlace
-                                                                     : Way::kCompare;
+    return file;
 }
 
 }  // namespace
 
-int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced) {
-    const bool noFollow = (options & IMAGE_NO_FOLLOW) != 0;
-    replaced->file = nullptr;
-    replaced->direct = false;
-    replaced->temporary[0] = '\0';
-    if (name[0] == '\0' || std::strlen(name) >= static_cast<size_t>(kReplacedNameMax)) {
+int ReplaceInspect(uint32_t options, const char* name, ReplacedFile* replaced,
+                   ReplaceFacts* facts) {
+    facts->followLinks = (options & IMAGE_NO_FOLLOW) == 0;
+    facts->kind = ReplacedKind::kNone;
+    facts->sameness = Sameness::kUnknown;
+    if (std::strlen(name) >= static_cast<size_t>(kReplacedNameMax)) {
         return -1;
     }
     // A UTF-8 name that is not UTF-8 names no file.
@@ -431,101 +297,177 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         !Utf8Name(wide, replaced->target)) {
         return -1;
     }
-    const HANDLE existing = OpenExisting(wide, noFollow);
-    const DWORD lookup = GetLastError();
-    if (existing == INVALID_HANDLE_VALUE && lookup != ERROR_FILE_NOT_FOUND &&
-        lookup != ERROR_PATH_NOT_FOUND) {
-        return -1;  // something is there that we cannot see: not taken as nothing
+    const HANDLE existing = OpenExisting(wide, !facts->followLinks);
+    if (existing == INVALID_HANDLE_VALUE) {
+        // Anything but "nothing there" is a failure, never a new file.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+    }
+    replaced->existing = static_cast<int>(reinterpret_cast<intptr_t>(existing));
+    // A device (NUL, CON, a pipe) is written as it is: nothing to replace.
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+        facts->kind = ReplacedKind::kOther;
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(existing, &information) == 0) {
+        return -1;
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        facts->kind = ReplacedKind::kFolder;
+        return 0;
     }
     wchar_t wideTarget[kReplacedNameMax];
-    FileIdentity identity{};
-    Security old;
-    Way way = Way::kReplace;
-    if (existing != INVALID_HANDLE_VALUE) {
-        way = ChooseWay(existing, noFollow, replaced, wideTarget, &identity);
-        // Read from the file inspected, not looked up again by name.
-        if ((way == Way::kCompare || way == Way::kTakeOver) && !ReadSecurity(existing, &old)) {
-            way = way == Way::kCompare ? Way::kInPlace : Way::kRefuse;
-        }
-        CloseHandle(existing);
-    }
-    switch (way) {
-        case Way::kRefuse:
-            return -1;
-        case Way::kDevice:
-            replaced->direct = true;
-            replaced->file = _wfopen(wide, L"wb");
-            return replaced->file != nullptr ? 0 : -1;
-        case Way::kInPlace:
-            return OpenInPlace(wideTarget, identity, replaced);
-        default:
-            break;
-    }
-    const HANDLE handle = CreateTemporary(replaced);
-    if (handle == INVALID_HANDLE_VALUE) {
+    if ((facts->followLinks && !FinalPath(existing, replaced->target)) ||
+        !WideName(replaced->target, wideTarget)) {
         return -1;
     }
-    // Decided on the empty temporary file, before anything is written.
-    if (way == Way::kCompare && !SameSecurity(&old, handle)) {
-        CloseHandle(handle);
-        DropTemporary(replaced);
-        return OpenInPlace(wideTarget, identity, replaced);
-    }
-    const int fd = way != Way::kTakeOver || TakeOverSecurity(&old, handle)
-                       ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
-                       : -1;
-    if (fd < 0) {
-        CloseHandle(handle);
-        DropTemporary(replaced);
-        return -1;
-    }
-    replaced->file = _fdopen(fd, "wb");
-    if (replaced->file == nullptr) {
-        _close(fd);
-        DropTemporary(replaced);
-        return -1;
+    facts->kind = ReplacedKind::kRegular;
+    facts->writable = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+    facts->oneName = information.nNumberOfLinks == 1;
+    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
+        HasOtherStreams(wideTarget)) {
+        facts->sameness = Sameness::kNotPossible;
     }
     return 0;
 }
 
-namespace {
-
-// Sends what the system holds of a file on disk to the disk itself, so that
-// a power cut after the move cannot leave the name with missing data. A
-// file system that cannot flush (some network redirectors) is no error.
-bool Flushed(std::FILE* file) {
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    if (GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0) {
-        return true;
+int ReplaceFolderLength(const char* target) {
+    const char* slash = std::strrchr(target, '\\');
+    const char* forward = std::strrchr(target, '/');
+    if (forward != nullptr && (slash == nullptr || forward > slash)) {
+        slash = forward;
     }
-    const DWORD error = GetLastError();
-    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+    return slash == nullptr ? 0 : static_cast<int>(slash - target) + 1;
 }
 
-}  // namespace
+unsigned ReplaceProcessId() {
+    return static_cast<unsigned>(GetCurrentProcessId());
+}
 
-int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
-    bool ok = keep && std::fflush(replaced->file) == 0 && Flushed(replaced->file);
-    ok = std::fclose(replaced->file) == 0 && ok;
-    replaced->file = nullptr;
-    if (replaced->direct) {
-        return ok ? 0 : -1;
+unsigned ReplaceTicks() {
+    return static_cast<unsigned>(GetTickCount());
+}
+
+// Shared for deletion only, whoever it replaces: nobody else reads or writes
+// it while it is open, and the console handler can remove it meanwhile. Its
+// access list is the old file's, or compared with it, before any byte is
+// written. Not inherited by other programs.
+Created ReplaceCreate(ReplacedFile* replaced, bool /*ownerOnly*/) {
+    wchar_t wide[kReplacedNameMax];
+    if (!WideName(replaced->temporary, wide)) {
+        return Created::kFailed;
     }
-    const bool moved = ok && MoveOnto(replaced->temporary, replaced->target);
-    if (!moved) {
-        DeleteNamed(replaced->temporary);
+    EnterCriticalSection(TemporaryCreation());
+    const HANDLE handle =
+        CreateFileW(wide, GENERIC_WRITE | READ_CONTROL | WRITE_DAC, FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = GetLastError();
+    LeaveCriticalSection(TemporaryCreation());
+    if (handle == INVALID_HANDLE_VALUE) {
+        return error == ERROR_FILE_EXISTS     ? Created::kNameTaken
+               : error == ERROR_ACCESS_DENIED ? Created::kRefused
+                                              : Created::kFailed;
     }
-    ForgetTemporary(replaced);
+    replaced->file = Stream(handle);
+    if (replaced->file == nullptr) {
+        DeleteFileW(wide);
+        return Created::kFailed;
+    }
+    return Created::kCreated;
+}
+
+Sameness ReplaceTakeOver(ReplacedFile* replaced) {
+    const HANDLE old = ExistingHandle(replaced);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(old, &information) == 0) {
+        return Sameness::kFailed;
+    }
+    // A file with other names is never written in place, which would change
+    // them too: it is replaced as closely as we can, or not at all.
+    const Sameness sameness = information.nNumberOfLinks == 1
+                                  ? CompareSecurity(old, HandleOf(replaced->file))
+                                  : CopySecurity(old, HandleOf(replaced->file));
+    // Kept for a write in place only: a move onto the name is refused while
+    // it is open.
+    if (sameness != Sameness::kNotPossible) {
+        LetGoOfExisting(replaced);
+    }
+    return sameness;
+}
+
+std::FILE* ReplaceOpenDevice(const ReplacedFile* replaced) {
+    wchar_t wide[kReplacedNameMax];
+    return WideName(replaced->target, wide) ? _wfopen(wide, L"wb") : nullptr;
+}
+
+// Opened without being made, and only if it is still the file inspected;
+// locked whole against other writers and only then emptied, so that writers
+// racing for it leave one writer's whole file.
+std::FILE* ReplaceOpenInPlace(const ReplacedFile* replaced) {
+    wchar_t wide[kReplacedNameMax];
+    if (!WideName(replaced->target, wide)) {
+        return nullptr;
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!WithRetries(wide, [&] {
+            handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            return handle != INVALID_HANDLE_VALUE;
+        })) {
+        return nullptr;
+    }
+    OVERLAPPED whole{};
+    if (!SameFile(handle, ExistingHandle(replaced)) ||
+        LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) == 0 ||
+        SetEndOfFile(handle) == 0) {
+        CloseHandle(handle);  // and with it the lock
+        return nullptr;
+    }
+    return Stream(handle);
+}
+
+// Sends what the system holds of the file to the disk itself, so that a
+// power cut after the move cannot leave the name with missing data. A
+// device, or a file system that cannot flush (some network redirectors),
+// has nothing to send.
+int ReplaceSync(std::FILE* file) {
+    const HANDLE handle = HandleOf(file);
+    if (GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0) {
+        return 0;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ? 0 : -1;
+}
+
+int ReplaceCommit(ReplacedFile* replaced) {
+    LetGoOfExisting(replaced);
+    wchar_t from[kReplacedNameMax];
+    wchar_t to[kReplacedNameMax];
+    if (!WideName(replaced->temporary, from) || !WideName(replaced->target, to)) {
+        return -1;
+    }
+    const bool moved = WithRetries(to, [&] {
+        return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
     return moved ? 0 : -1;
 }
 
-// Called from the console handler's thread: it waits for a temporary file
-// being created, and keeps the lock, so that none is made while the process
-// ends. The file is removed while still open (it is shared for deletion),
-// and goes when the process's handle to it closes.
-void ImageRemoveUnfinishedFile() {
-    EnterCriticalSection(TemporaryCreation());
-    if (const char* name = temporaryInProgress.exchange(nullptr)) {
-        DeleteNamed(name);
+// Also from the console handler's thread: a file open still is removed all
+// the same (it is shared for deletion), and goes when its handle closes.
+void ReplaceRemoveTemporary(const ReplacedFile* replaced) {
+    wchar_t wide[kReplacedNameMax];
+    if (replaced->temporary[0] != '\0' && WideName(replaced->temporary, wide)) {
+        DeleteFileW(wide);
     }
+}
+
+// Waits for a temporary file being created and keeps the lock: the program
+// is ending, in the console handler's thread, while the writer runs on.
+void ReplaceStopCreating() {
+    EnterCriticalSection(TemporaryCreation());
+}
+
+void ReplaceRelease(ReplacedFile* replaced) {
+    LetGoOfExisting(replaced);
 }
