@@ -3,7 +3,8 @@
  * temporary file of its write), then waits for it to end. EVENT is "break":
  * the program runs in a process group of its own and gets Ctrl+Break (a
  * group cannot be sent Ctrl+C); or "c": it shares our group and the console
- * gets Ctrl+C, which we ignore. Prints one line: "interrupted", "skipped: WHY"
+ * gets Ctrl+C, which we ignore. Before that, the temporary file must refuse
+ * to be opened for reading by anyone else. Prints one line: "interrupted", "skipped: WHY"
  * when the event could not be delivered (the program then ends on its own),
  * or "failed: WHY". Exits 0, 77 for a skip, 1 for a failure.
  * Usage: interrupt_host EVENT PATTERN PROGRAM ARGS...  (arguments without spaces) */
@@ -65,6 +66,19 @@ int main(int argc, char** argv) {
         return Report(1, "failed: no temporary file appeared while the program ran");
     }
     FindClose(search);
+    /* Nobody else may read what is being written. */
+    const HANDLE reader = CreateFileA(found.cFileName, GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                      OPEN_EXISTING, 0, NULL);
+    const DWORD refusal = GetLastError();
+    if (reader != INVALID_HANDLE_VALUE || refusal != ERROR_SHARING_VIOLATION) {
+        if (reader != INVALID_HANDLE_VALUE) {
+            CloseHandle(reader);
+        }
+        TerminateProcess(process.hProcess, 1);
+        return Report(1, "failed: another program could open the temporary file (error %lu)",
+                      reader != INVALID_HANDLE_VALUE ? 0 : refusal);
+    }
     const char* name = ctrlBreak ? "Ctrl+Break" : "Ctrl+C";
     const BOOL sent = ctrlBreak ? GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId)
                                 : GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
