@@ -38,7 +38,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Held while a temporary file is created. A console event's handler runs in
 // a thread of its own beside the writer: it takes the lock and keeps it
 // while the process ends, so no file is made after it has looked.
-// Recursive, since the C runtime's Ctrl+C handler and ours both end up here.
+// Recursive: a handler that reaches the removal twice does not wait on itself.
 CRITICAL_SECTION* TemporaryCreation() {
     static CRITICAL_SECTION lock;
     static const bool ready = (InitializeCriticalSection(&lock), true);
