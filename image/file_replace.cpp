@@ -164,6 +164,7 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
 }
 
 void ImageRemoveUnfinishedFile() {
+    ReplaceStopCreating();
     if (const ReplacedFile* replaced = temporaryInProgress.exchange(nullptr)) {
         ReplaceRemoveTemporary(replaced);
     }

@@ -330,7 +330,7 @@ Created ReplaceCreate(ReplacedFile* replaced, bool ownerOnly) {
     return Created::kCreated;
 }
 
-Sameness ReplaceTakeOver(const ReplacedFile* replaced) {
+Sameness ReplaceTakeOver(ReplacedFile* replaced) {
     const int fd = fileno(replaced->file);
     struct stat old;
     if (fstat(replaced->existing, &old) != 0) {
@@ -414,7 +414,7 @@ int ReplaceSync(std::FILE* file) {
     return errno == EINVAL || errno == ENOTSUP || errno == ENOSYS ? 0 : -1;
 }
 
-int ReplaceCommit(const ReplacedFile* replaced) {
+int ReplaceCommit(ReplacedFile* replaced) {
     return renameat(replaced->folder, replaced->temporary, replaced->folder, replaced->target);
 }
 
@@ -423,6 +423,9 @@ void ReplaceRemoveTemporary(const ReplacedFile* replaced) {
         unlinkat(replaced->folder, replaced->temporary, 0);
     }
 }
+
+// A signal handler runs in the thread it interrupts: no file is being made.
+void ReplaceStopCreating() {}
 
 void ReplaceRelease(ReplacedFile* replaced) {
     if (replaced->folder >= 0) {

@@ -47,15 +47,19 @@ unsigned ReplaceTicks();
 // no new file (not possible here).
 Created ReplaceCreate(ReplacedFile* replaced, bool ownerOnly);
 // Gives the temporary file what the file it replaces has.
-Sameness ReplaceTakeOver(const ReplacedFile* replaced);
+Sameness ReplaceTakeOver(ReplacedFile* replaced);
 std::FILE* ReplaceOpenDevice(const ReplacedFile* replaced);
 // Opens the existing regular file, locked against other writers, emptied.
 std::FILE* ReplaceOpenInPlace(const ReplacedFile* replaced);
 // Makes what was written to a regular file durable: 0 or -1.
 int ReplaceSync(std::FILE* file);
 // Renames the closed temporary file over the target: 0 or -1.
-int ReplaceCommit(const ReplacedFile* replaced);
+int ReplaceCommit(ReplacedFile* replaced);
 // Removes the temporary file; safe in a signal handler.
 void ReplaceRemoveTemporary(const ReplacedFile* replaced);
+// For a handler that ends the program: no temporary file is created after
+// it returns, and one being created is waited for (on Windows the handler
+// runs beside the writer; a signal handler interrupts it).
+void ReplaceStopCreating();
 // Lets go of what ReplaceInspect holds.
 void ReplaceRelease(ReplacedFile* replaced);
