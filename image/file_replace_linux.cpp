@@ -254,14 +254,13 @@ std::FILE* Stream(int fd) {
     return file;
 }
 
-}  // namespace
+enum class Inspected { kDone, kNameMoved, kFailed };
 
-int ReplaceInspect(uint32_t options, const char* name, ReplacedFile* replaced,
-                   ReplaceFacts* facts) {
-    facts->followLinks = (options & IMAGE_NO_FOLLOW) == 0;
-    facts->sameness = Sameness::kUnknown;
+// One look at `name`: the kernel's open, then the walk to the entry the
+// rename will replace, which must be the same file.
+Inspected InspectOnce(const char* name, ReplacedFile* replaced, ReplaceFacts* facts) {
     if (!CopyName(replaced->target, name)) {
-        return -1;
+        return Inspected::kFailed;
     }
     // The kernel's open, under its rules for links (fs.protected_symlinks),
     // is what the name stands for; "no such file" only is no file.
@@ -269,7 +268,7 @@ int ReplaceInspect(uint32_t options, const char* name, ReplacedFile* replaced,
     struct stat old {};
     if ((replaced->existing < 0 && errno != ENOENT) ||
         (replaced->existing >= 0 && fstat(replaced->existing, &old) != 0)) {
-        return -1;
+        return Inspected::kFailed;
     }
     facts->kind = replaced->existing < 0 ? ReplacedKind::kNone
                   : S_ISREG(old.st_mode) ? ReplacedKind::kRegular
@@ -277,13 +276,15 @@ int ReplaceInspect(uint32_t options, const char* name, ReplacedFile* replaced,
                                          : ReplacedKind::kOther;
     if (facts->kind == ReplacedKind::kFolder ||
         (facts->kind == ReplacedKind::kOther && facts->followLinks)) {
-        return 0;  // nothing to rename over: it is written as it is or not at all
+        return Inspected::kDone;  // nothing to rename over: written as it is or not at all
     }
     struct stat entry {};
     bool present = false;
-    if (!WalkToEntry(name, facts->followLinks, replaced, &entry, &present) ||
-        present != (replaced->existing >= 0) || (present && !SameFile(entry, old))) {
-        return -1;
+    if (!WalkToEntry(name, facts->followLinks, replaced, &entry, &present)) {
+        return Inspected::kFailed;
+    }
+    if (present != (replaced->existing >= 0) || (present && !SameFile(entry, old))) {
+        return Inspected::kNameMoved;
     }
     if (facts->kind == ReplacedKind::kRegular) {
         facts->writable = faccessat(replaced->folder, replaced->target, W_OK, AT_EACCESS) == 0;
@@ -292,7 +293,29 @@ int ReplaceInspect(uint32_t options, const char* name, ReplacedFile* replaced,
             facts->sameness = Sameness::kNotPossible;
         }
     }
-    return 0;
+    return Inspected::kDone;
+}
+
+// Another writer's rename between the two lookups moves the name to a new
+// file: look again, a few times, before giving up. Each look checks anew,
+// so no owner or mode is ever taken from a file the name does not reach.
+constexpr int kInspections = 8;
+
+}  // namespace
+
+int ReplaceInspect(uint32_t options, const char* name, ReplacedFile* replaced,
+                   ReplaceFacts* facts) {
+    for (int attempt = 0; attempt < kInspections; ++attempt) {
+        *facts = ReplaceFacts{};
+        facts->followLinks = (options & IMAGE_NO_FOLLOW) == 0;
+        facts->sameness = Sameness::kUnknown;
+        const Inspected inspected = InspectOnce(name, replaced, facts);
+        if (inspected != Inspected::kNameMoved) {
+            return inspected == Inspected::kDone ? 0 : -1;
+        }
+        ReplaceRelease(replaced);
+    }
+    return -1;
 }
 
 int ReplaceFolderLength(const char* target) {
