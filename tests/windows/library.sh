@@ -1,9 +1,12 @@
 # Sourced by tests/windows/run: both DLLs through both exports, and the message
 # converters over every character, against the Linux library and converters.
+mkdir -p "$work/dll/linux"
+make_message_file "$work/dll/linux"
 host_run "$work/dll/linux" "$linux/tests/zem_dll_host" "$linux/libZEMQRFile.so"
 for bits in 64 32; do
   dir=$work/dll/win$bits
   mkdir -p "$dir"
+  make_message_file "$dir"
   cp "$root/build-win$bits/ZEMQRFile.dll" "$root/build-win$bits/zem_dll_host.exe" "$dir/"
   host_run "$dir" wine_run zem_dll_host.exe ZEMQRFile.dll
   rm -f "$dir/ZEMQRFile.dll" "$dir/zem_dll_host.exe"
