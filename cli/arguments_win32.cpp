@@ -1,5 +1,5 @@
-// The command line in UTF-16, split by the C runtime's own wide entry (so
-// quoting works as it always did), in the two forms the program needs: the
+// The command line in UTF-16, split by the C runtime's own wide entry (the
+// same quoting rules as its ANSI entry), in the two forms the program needs: the
 // ANSI code page, byte for byte what the ANSI entry gave (the program prints
 // these, and -k 1 and -k 2 take them), and UTF-8 with every character kept.
 #include <windows.h>
@@ -33,11 +33,11 @@ bool ReadsBack(const char* ansi, const wchar_t* wide) {
         return false;
     }
     auto* back = static_cast<wchar_t*>(MemAlloc(static_cast<size_t>(units) * sizeof(wchar_t)));
-    const bool same = back != nullptr &&
-                      MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, units) == units &&
-                      std::wcscmp(back, wide) == 0;
+    const bool identical = back != nullptr &&
+                           MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, units) == units &&
+                           std::wcscmp(back, wide) == 0;
     MemFree(back);
-    return same;
+    return identical;
 }
 
 void FreeForms(int argc, char** ansi, char** utf8, bool* holds) {

@@ -220,11 +220,12 @@ uint32_t TakeUnicodeForms(const UnicodeArguments& unicode, Settings& s) {
     if (s.messageFile == nullptr && s.messageAt > 0 && (automatic || s.charset == kCharsetUtf8)) {
         const char* utf8 = unicode.utf8[s.messageAt];
         // UTF-8 takes more bytes than the ANSI code page: a long text that
-        // code page holds whole still goes as it always did.
-        const bool ansiAsBefore = automatic && unicode.ansiHolds[s.messageAt] &&
+        // code page holds whole goes in the ANSI form when its UTF-8 would
+        // not fit the message buffer.
+        const bool keepAnsiForm = automatic && unicode.ansiHolds[s.messageAt] &&
                                   !s.messageTooLong &&
                                   strnlen(utf8, sizeof s.message) == sizeof s.message;
-        if (!ansiAsBefore) {
+        if (!keepAnsiForm) {
             s.messageTooLong = !CopyArgument(s.message, sizeof s.message, utf8);
             s.charset = kCharsetUtf8;
         }

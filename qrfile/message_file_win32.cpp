@@ -1,5 +1,5 @@
 // A UTF-8 name goes to the C runtime in UTF-16, so that any character reaches
-// the file; an ANSI one as it is, as it always did.
+// the file; an ANSI one goes as it is.
 #include <windows.h>
 
 #include "diag/memory.h"

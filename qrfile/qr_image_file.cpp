@@ -35,12 +35,14 @@ int OrAuto(int value, int high) {
     return value < 0 || value > high ? 0 : value;
 }
 
+// `suffix` is in lower case.
 bool EndsWithIgnoringCase(const char* name, size_t length, const char* suffix) {
-    if (length < kQrPngSuffixLength) {
+    const size_t suffixLength = std::strlen(suffix);
+    if (length < suffixLength) {
         return false;
     }
-    const char* tail = name + length - kQrPngSuffixLength;
-    for (int i = 0; i < kQrPngSuffixLength; ++i) {
+    const char* tail = name + length - suffixLength;
+    for (size_t i = 0; i < suffixLength; ++i) {
         const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] + 32) : tail[i];
         if (c != suffix[i]) {
             return false;

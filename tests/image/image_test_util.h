@@ -4,12 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <climits>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -70,26 +65,6 @@ inline std::vector<uint8_t> PixelBytes(const Image* image) {
                   0);
     }
     return bytes;
-}
-
-// Runs `write` in a child process whose files may not grow beyond `limit`
-// bytes, so a write fails part-way as on a full disk. Returns the negative
-// code `write` returned there (INT_MIN if the child died).
-template <typename Write>
-int WithFileSizeLimit(rlim_t limit, Write write) {
-    std::fflush(nullptr);  // nothing buffered may be written twice, or in the child
-    const pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-        const rlimit bound{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &bound);
-        _exit(-write() & 0xFF);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        return INT_MIN;
-    }
-    return -WEXITSTATUS(status);
 }
 
 inline void PutLe32(std::string& bytes, size_t at, uint32_t value) {

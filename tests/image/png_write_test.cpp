@@ -7,6 +7,7 @@
 
 #include "diag/memory.h"
 #include "image/image.h"
+#include "tests/image/file_size_limit.h"
 #include "tests/image/image_test_util.h"
 #include "tests/support/test_support.h"
 
