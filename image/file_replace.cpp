@@ -101,7 +101,7 @@ ReplaceWay ChooseReplaceWay(const ReplaceFacts& facts) {
 
 int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced) {
     replaced->file = nullptr;
-    replaced->direct = false;
+    replaced->writtenAsIs = false;
     replaced->durable = false;
     replaced->folder = -1;
     replaced->existing = -1;
@@ -133,10 +133,10 @@ int ReplacedFileOpen(uint32_t options, const char* name, ReplacedFile* replaced)
         }
     }
     if (way == ReplaceWay::kDevice) {
-        replaced->direct = true;
+        replaced->writtenAsIs = true;
         replaced->file = ReplaceOpenDevice(replaced);
     } else if (way == ReplaceWay::kInPlace) {
-        replaced->direct = true;
+        replaced->writtenAsIs = true;
         replaced->durable = true;
         replaced->file = ReplaceOpenInPlace(replaced);
     }
@@ -152,7 +152,7 @@ int ReplacedFileClose(ReplacedFile* replaced, bool keep) {
               (!replaced->durable || ReplaceSync(replaced->file) == 0);
     ok = std::fclose(replaced->file) == 0 && ok;
     replaced->file = nullptr;
-    if (!replaced->direct) {
+    if (!replaced->writtenAsIs) {
         ok = ok && ReplaceCommit(replaced) == 0;
         if (!ok) {
             ReplaceRemoveTemporary(replaced);

@@ -17,7 +17,7 @@ constexpr int kReplacedNameMax = 4096;
 // Where a write goes. The writer uses `file` only; the rest is for the close.
 struct ReplacedFile {
     std::FILE* file;
-    bool direct;                       // written in place: a device, a FIFO, a kept file
+    bool writtenAsIs;                  // no temporary file: a device, a FIFO, a file kept in place
     bool durable;                      // synced before it takes the name: it replaces a file
     int folder;                        // the target's folder, held open where the system allows
     int existing;                      // the file found at the name, held open likewise

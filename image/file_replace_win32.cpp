@@ -129,7 +129,7 @@ bool FinalPath(HANDLE handle, char* path) {
 }
 
 // A refusal that may last a moment only: someone else has the file open.
-bool MayPass(DWORD error) {
+bool IsMomentaryRefusal(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
            error == ERROR_LOCK_VIOLATION;
 }
@@ -144,7 +144,7 @@ bool WithRetries(const wchar_t* name, Step step) {
         if (step()) {
             return true;
         }
-        if (!MayPass(GetLastError()) || waited >= kRetryMillis || IsFolder(name)) {
+        if (!IsMomentaryRefusal(GetLastError()) || waited >= kRetryMillis || IsFolder(name)) {
             return false;
         }
         const DWORD nap = pause < kRetryMillis - waited ? pause : kRetryMillis - waited;
