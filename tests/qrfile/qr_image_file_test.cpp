@@ -176,6 +176,14 @@ TEST(QrImageFileTest, OverLongUtf8TextKeepsWholeCharacters) {
         WriteFile("message.txt", message);
         const std::string where = c.lead + "|" + c.unit + " -q " + std::to_string(c.version);
 
+        Request library{.version = c.version, .level = c.level, .cellSize = 3, .charset = 3};
+        library.flags = (c.text ? IMAGEFLAG_TEXT : 0) | (c.file ? IMAGEFLAG_MESSAGE_FILE : 0);
+        std::string name = "library.png";
+        ASSERT_EQ(Make(library, name, c.file ? "message.txt" : message.c_str()), 0) << where;
+        // Compared whole, reported by size: the texts run to thousands of bytes.
+        const std::optional<std::string> read = DecodeQrFileWithZxing(name);
+        EXPECT_TRUE(read == kept) << where << ": " << (read ? read->size() : 0) << " bytes read";
+#ifdef ZEM_CLI_PATH  // the builds run under qemu start no console program
         std::vector<std::string> args = {"zemQRCode", "-v", "-s", "3"};
         args.insert(args.end(), {"-e", std::to_string(c.level), "-q", std::to_string(c.version)});
         if (c.text) {
@@ -194,31 +202,24 @@ TEST(QrImageFileTest, OverLongUtf8TextKeepsWholeCharacters) {
         EXPECT_NE(run.out.find("Output Data bytes  =" + std::to_string(kept.size()) + "\n"),
                   std::string::npos)
             << where << run.out;
-        // Compared whole, reported by size: the texts run to thousands of bytes.
-        const std::optional<std::string> read = DecodeQrFileWithZxing("cli.png");
-        EXPECT_TRUE(read == kept) << where << ": " << (read ? read->size() : 0) << " bytes read";
+        EXPECT_TRUE(FileBytes(name) == FileBytes("cli.png")) << where << ": files differ";
         if (&c == &cases[0]) {
             EXPECT_TRUE(DecodeQrFileWithZbar("cli.png") == kept) << where << " (zbar)";
         }
-
-        Request library{.version = c.version, .level = c.level, .cellSize = 3, .charset = 3};
-        library.flags = (c.text ? IMAGEFLAG_TEXT : 0) | (c.file ? IMAGEFLAG_MESSAGE_FILE : 0);
-        std::string name = "library.png";
-        ASSERT_EQ(Make(library, name, c.file ? "message.txt" : message.c_str()), 0) << where;
-        EXPECT_TRUE(FileBytes(name) == FileBytes("cli.png")) << where << ": files differ";
+#endif
     }
 
     // Text that fits is stored whole, -t or not, in the smallest version:
     // -t's Shift-JIS rule is for Shift-JIS text only.
     const std::string fits = "\u00E9\u4E00";
-    for (const char* version : {"0", "10"}) {
-        const ProgramRun run =
-            RunProgram(ZEM_CLI_PATH, {"zemQRCode", "-v", "-t", "-q", version, "fits.png", fits});
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find("Output Data bytes  =5\n"), std::string::npos) << run.out;
-        EXPECT_EQ(DecodeQrFileWithZxing("fits.png"), fits) << version;
-        if (version[0] == '0') {
-            EXPECT_EQ(LoadPicture("fits.png")->width, 31);  // version 1
+    for (const int version : {0, 10}) {
+        std::string name = "fits.png";
+        ASSERT_EQ(
+            Make({.flags = IMAGEFLAG_TEXT, .version = version, .charset = 3}, name, fits.c_str()),
+            0);
+        EXPECT_EQ(DecodeQrFileWithZxing(name), fits) << version;
+        if (version == 0) {
+            EXPECT_EQ(LoadPicture(name)->width, 31);  // version 1
         }
     }
 }
