@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -208,10 +209,32 @@ constexpr Identity kRoot = {0, 0, 0};
 // How a run treats the file at its name.
 enum class Way { kInPlace, kReplaced, kRefused };
 
+// The console program where any user may start it: the build tree can lie
+// in a folder only its owner enters (a clone under /root), so runs as
+// another user start a copy in a folder of their own, removed at exit.
+const char* ProgramForAnyone() {
+    static std::string folder;
+    static const std::string copy = [] {
+        char pattern[] = "/tmp/zemcli.XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::abort();
+        }
+        folder = pattern;
+        const std::string program = folder + "/zemQRCode";
+        std::filesystem::copy_file(ZEM_CLI_PATH, program);
+        chmod(folder.c_str(), 0755);
+        chmod(program.c_str(), 0755);
+        std::atexit([] { std::filesystem::remove_all(folder); });
+        return program;
+    }();
+    return copy.c_str();
+}
+
 // Starts the console program with its output thrown away, as `who` when
 // given, with `environment` ("NAME=value") added to ours.
 pid_t Start(const std::vector<std::string>& args, const Identity* who = nullptr,
             const std::vector<std::string>& environment = {}) {
+    const char* program = who != nullptr && who->uid != 0 ? ProgramForAnyone() : ZEM_CLI_PATH;
     std::vector<char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -230,7 +253,7 @@ pid_t Start(const std::vector<std::string>& args, const Identity* who = nullptr,
         for (const std::string& setting : environment) {
             putenv(const_cast<char*>(setting.c_str()));
         }
-        execv(ZEM_CLI_PATH, argv.data());
+        execv(program, argv.data());
         _exit(127);
     }
     return child;
